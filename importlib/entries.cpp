@@ -1,0 +1,93 @@
+#include "entries.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+void set_import_error(import_result* result, const char* format, ...) {
+  if (!result) return;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(result->message, sizeof result->message, format, args);
+  va_end(args);
+}
+
+int entry_list_add(import_context* ctx, const char* parent_rel, const char* name,
+                   size_t name_len, const char* source_path, uint64_t image_offset,
+                   uint64_t size, int is_dir) {
+  try {
+    std::vector<import_entry>& list = ctx->entries;
+    if (list.size() == list.capacity()) list.reserve(list.empty() ? 256 : 2 * list.capacity());
+    import_entry entry{};
+    if (parent_rel) {
+      entry.rel_path.reserve(std::strlen(parent_rel) + 1 + name_len);
+      entry.rel_path = parent_rel;
+      entry.rel_path += '/';
+    }
+    entry.rel_path.append(name, name_len);
+    if (source_path) entry.source_path = source_path;
+    entry.image_offset = image_offset;
+    entry.size = size;
+    entry.is_dir = is_dir;
+    list.push_back(std::move(entry));  // capacity reserved above: cannot throw
+    return IMPORT_OK;
+  } catch (const std::bad_alloc&) {
+    return IMPORT_ERR_NO_MEMORY;
+  }
+}
+
+namespace {
+
+// Names Windows maps to devices whatever the folder: "nul.txt" still opens NUL.
+bool is_device_name(const char* name, size_t len) {
+  static constexpr const char* DEVICES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  size_t stem = 0;
+  while (stem < len && name[stem] != '.') ++stem;
+  // Windows also ignores trailing spaces before the extension ("nul .txt").
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
+  auto stem_is = [&](const char* dev) {
+    size_t n = std::strlen(dev);
+    if (n != stem) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (std::toupper(static_cast<unsigned char>(name[i])) != dev[i]) return false;
+    return true;
+  };
+  for (const char* dev : DEVICES)
+    if (stem_is(dev)) return true;
+  if (stem == 4) {
+    char up[3];
+    for (int i = 0; i < 3; ++i) up[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    bool com_lpt = (up[0] == 'C' && up[1] == 'O' && up[2] == 'M') ||
+                   (up[0] == 'L' && up[1] == 'P' && up[2] == 'T');
+    if (com_lpt && name[3] >= '1' && name[3] <= '9') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int is_safe_name(const char* name, size_t name_len) {
+  if (name_len == 0) return 0;
+  for (size_t i = 0; i < name_len; ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7F || c == '/' || c == ':' || c == '\\') return 0;
+    if (c == '.' && i + 1 < name_len && name[i + 1] == '.') return 0;
+  }
+  if (name_len == 1 && name[0] == '.') return 0;
+  // Windows silently drops a trailing dot or space, so "a." would land on "a".
+  if (name[name_len - 1] == '.' || name[name_len - 1] == ' ') return 0;
+  if (is_device_name(name, name_len)) return 0;
+  return 1;
+}
+
+int is_wanted_top_level(const char* name, int is_dir) {
+  if (is_dir) {
+    static constexpr const char* FOLDERS[] = {"maps", "media", "bink", "TDATA", "UDATA"};
+    for (const char* folder : FOLDERS)
+      if (equals_nocase(name, folder)) return 1;
+    return 0;
+  }
+  return equals_nocase(name, "default.xbe");
+}

@@ -1,0 +1,53 @@
+// The working state of one import: the entry list both listers fill, the name rules they
+// apply, and the one routine through which every step explains a failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fs.h"
+#include "import.h"
+
+// Deepest folder nesting below the source root that either lister accepts.
+constexpr int MAX_TREE_DEPTH = 48;
+
+// One file or folder of the source.
+struct import_entry {
+  std::string rel_path;     // relative to the source root, '/' between components
+  std::string source_path;  // folder sources: the file's full path; empty otherwise
+  uint64_t image_offset;    // image sources: absolute offset of the file's data; else 0
+  uint64_t size;            // bytes; 0 for folders
+  int is_dir;               // 1 for a folder, 0 for a file
+};
+
+struct import_context {
+  // The list in listing order; a folder always precedes everything below it.
+  // count = entries.size(), capacity = entries.capacity().
+  std::vector<import_entry> entries;
+  unique_file image;          // open image stream for an image source
+  uint64_t image_size = 0;
+  uint64_t partition_base = 0;
+  import_result* result = nullptr;  // receives messages and counters; never null
+};
+
+// Formats the failure explanation into result->message (cut at 767 bytes). Null `result`
+// is allowed and ignored. Prints nothing.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void set_import_error(import_result* result, const char* format, ...);
+
+// Appends an entry named by `name_len` bytes of `name` below `parent_rel` (null at the top
+// level). Grows the list to 256 entries first, then doubling. 0, or IMPORT_ERR_NO_MEMORY
+// with the list unchanged.
+int entry_list_add(import_context* ctx, const char* parent_rel, const char* name,
+                   size_t name_len, const char* source_path, uint64_t image_offset,
+                   uint64_t size, int is_dir);
+
+// 1 if `name` may be used as one output path component on every platform, else 0.
+int is_safe_name(const char* name, size_t name_len);
+
+// 1 if a top-level entry of that name and kind belongs to the game.
+int is_wanted_top_level(const char* name, int is_dir);

@@ -1,0 +1,91 @@
+// Text, path and file-system helpers. All text is UTF-8; on Windows every path is converted
+// to UTF-16 at the system call, so names with any characters survive an import.
+//
+// Strings are returned as std::string: an empty string means failure (a failed conversion,
+// or nothing to return), never a valid result. Acting helpers return 0 or -1.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#ifdef _WIN32
+// UTF-8 <-> UTF-16 (code page 65001). Empty on failure or when the conversion yields nothing.
+std::wstring utf8_to_wide(const char* text);
+std::string wide_to_utf8(const wchar_t* wtext);
+#endif
+
+struct file_closer {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using unique_file = std::unique_ptr<FILE, file_closer>;
+
+// Opens `path` (UTF-8) with the C runtime `mode` ("rb", "wb"). Null on failure.
+FILE* open_utf8(const char* path, const char* mode);
+
+// Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
+int seek_to(FILE* f, uint64_t offset);
+
+// 0 if the path does not exist or cannot be queried, 2 for a folder, 1 for anything else.
+// When non-zero and `size_out` is non-null, stores the 64-bit size.
+int path_kind(const char* path, uint64_t* size_out);
+
+// Creates one folder; 0 if created or already a folder, else -1.
+int make_dir(const char* path);
+
+// Creates `path` and every missing parent (never a drive, server or share). 0 or -1.
+int make_dirs(const char* path);
+
+// Deletes a file. 0 or -1.
+int unlink_utf8(const char* path);
+
+// Moves `from` over `to`, replacing an existing `to` (same volume only). 0 or -1.
+int rename_replace(const char* from, const char* to);
+
+// Absolute form of `path` (need not exist), without trailing separators unless it is a root.
+std::string full_path_utf8(const char* path);
+
+// `folder` + separator + `relative`, with every separator turned into the platform's own
+// ('\\' on Windows, '/' elsewhere) and trailing separators of `folder` dropped first.
+std::string join_out_path(const char* folder, const char* relative);
+
+// 1 if both strings have the same length and equal bytes after ASCII lower-casing, else 0.
+int equals_nocase(const char* a, const char* b);
+
+// 1 if an import may write into `path`; 0 for empty paths, drive and file-system roots,
+// "." and "..", bare UNC servers and shares, and device paths.
+int is_safe_output_path(const char* path);
+
+// One directory entry as returned by list_dir.
+struct dir_item {
+  std::string name;  // UTF-8
+  int is_dir;
+};
+
+// Calls `fn(name, is_dir)` for every entry of the folder `dir` except "." and ".." in the
+// order the file system returns them, stopping at the first non-zero return, which is
+// passed up. Names that cannot be converted to UTF-8 are skipped. Returns LIST_DIR_FAILED
+// (positive, so never mistaken for a status of `fn`) when the folder cannot be listed.
+template <typename Fn> int list_dir(const char* dir, Fn&& fn);
+
+// The program's arguments as UTF-8 (on Windows from the wide command line, on other systems
+// argv as it is). An argument that cannot be converted becomes an empty string.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+constexpr int LIST_DIR_FAILED = 1;
+
+// --- platform implementation detail of list_dir ------------------------------------------
+using dir_callback = int (*)(void* state, const char* name, int is_dir);
+int list_dir_raw(const char* dir, dir_callback cb, void* state);
+
+template <typename Fn> int list_dir(const char* dir, Fn&& fn) {
+  return list_dir_raw(
+      dir,
+      [](void* state, const char* name, int is_dir) {
+        return (*static_cast<std::remove_reference_t<Fn>*>(state))(name, is_dir);
+      },
+      &fn);
+}

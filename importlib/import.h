@@ -1,0 +1,55 @@
+// The import library's interface for its callers: the console tool and the launcher.
+//
+// import_game() turns the player's disc image (XDVDFS at any of the known partition offsets)
+// or extracted game folder into a verified game folder: only the files the game needs, each
+// written through a ".part" file, default.xbe checked against the one supported digest.
+#pragma once
+
+#include <cstdint>
+
+enum import_error : int {
+  IMPORT_OK = 0,
+  IMPORT_ERR_NO_SOURCE = -1,    // no source path, or an empty one
+  IMPORT_ERR_BAD_OUTPUT = -2,   // output folder refused, or equal to the source
+  IMPORT_ERR_SOURCE_IO = -3,    // source missing or cannot be opened, listed, positioned, read
+  IMPORT_ERR_DAMAGED = -4,      // not an image, damaged or truncated structures, tree too deep
+  IMPORT_ERR_UNSAFE_NAME = -5,  // a source name that could escape the output folder
+  IMPORT_ERR_NO_XBE = -6,       // no top-level default.xbe
+  IMPORT_ERR_WRONG_BUILD = -7,  // default.xbe is not the supported build or does not verify
+  IMPORT_ERR_OUTPUT_IO = -8,    // output folder, file or rename cannot be made or written
+  IMPORT_ERR_NO_MEMORY = -9,    // memory exhausted; never carries a message
+};
+
+// Filled by every import; the caller owns it. Cleared to zero first, so every field means
+// something after any return. Plain and fixed-size: safe to copy between threads.
+struct import_result {
+  int is_disc_image;            // 1 for a disc image source, 0 for a folder
+  uint64_t partition_offset;    // where the XDVDFS volume's partition starts; 0 for folders
+  uint32_t files_copied;        // files written, default.xbe included
+  uint32_t folders_created;     // folder entries created (or found existing)
+  uint32_t skipped_top_level;   // top-level source entries the game does not need
+  uint64_t bytes_copied;        // sum of the sizes of the files counted in files_copied
+  int xbe_sha_ok;               // 1 only after a full success with default.xbe re-verified
+  char xbe_sha_hex[65];         // digest of default.xbe as copied; empty until copied
+  char message[768];            // the failure's explanation; empty when none was set
+};
+
+// Progress of one import. `total` is fixed before the first copy; `done` counts bytes
+// written so far across all files. Called when each file starts and after every chunk,
+// on the importing thread. `path` is the UTF-8 relative path of the file being copied.
+typedef void (*progress_fn)(uint64_t done, uint64_t total, const char* path, void* user);
+
+// Imports `source` (UTF-8 path of a disc image or a folder) into the folder `out` (created
+// with its parents if missing). `progress` and `result` may be null. Synchronous; returns
+// IMPORT_OK or a negative import_error, with result->message explaining any failure but -9.
+// Never throws.
+int import_game(const char* source, const char* out, progress_fn progress, void* user,
+                import_result* result);
+
+// 1 if the file at the UTF-8 `path` has the supported digest, 0 otherwise (also when it is
+// missing, a folder or unreadable).
+int is_supported_xbe(const char* path);
+
+// SHA-256 of the supported default.xbe: 64 lowercase hex characters. Defined in its own
+// small object, so that tests can link the sample digest whatever the build configured.
+extern const char SUPPORTED_XBE_SHA256[65];

@@ -1,0 +1,24 @@
+// Streaming SHA-256 (FIPS 180-4) and the supported-build check.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct sha256_ctx {
+  uint32_t h[8];       // chaining value
+  uint64_t total;      // bytes fed so far
+  uint8_t block[64];   // not yet compressed tail of the input
+  uint64_t used;       // valid bytes in block, 0..63 between calls
+};
+
+void sha256_init(sha256_ctx* ctx);
+void sha256_update(sha256_ctx* ctx, const void* data, size_t len);
+void sha256_final(sha256_ctx* ctx, uint8_t digest[32]);
+// The compression function on one 64-byte block.
+void sha256_block(sha256_ctx* ctx, const uint8_t block[64]);
+
+// Digest of the file at the UTF-8 `path`, read in 1 MiB chunks. 0, or -1 on any failure.
+int sha256_file(const char* path, uint8_t digest[32]);
+
+// 64 lowercase hex characters and a NUL.
+void digest_to_hex(const uint8_t digest[32], char text[65]);

@@ -1,0 +1,129 @@
+// Temporary folders, tree removal and child processes on Windows (and under wine).
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "fs.h"
+#include "testutil.h"
+
+namespace {
+
+struct handle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ~handle() {
+    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+// Quotes one argument so that CommandLineToArgvW gives it back unchanged.
+std::wstring quote_arg(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+    else out.append(backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  out += L'"';
+  return out;
+}
+
+HANDLE inheritable_file(const std::wstring& path, bool write) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+temp_dir::temp_dir() {
+  wchar_t base[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, base);
+  if (n == 0) std::abort();
+  static unsigned counter = 0;
+  for (;;) {
+    std::string name = "qmtest-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
+    std::string p = join_out_path(wide_to_utf8(base).c_str(), name.c_str());
+    std::wstring w = utf8_to_wide(p.c_str());
+    if (CreateDirectoryW(w.c_str(), nullptr)) {
+      path_ = p;
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) std::abort();
+  }
+}
+
+temp_dir::~temp_dir() { remove_tree(path_); }
+
+void remove_tree(const std::string& path) {
+  if (path_kind(path.c_str(), nullptr) == 2) {
+    std::vector<std::string> children;
+    list_dir(path.c_str(), [&](const char* name, int) {
+      children.push_back(join_out_path(path.c_str(), name));
+      return 0;
+    });
+    for (const std::string& c : children) remove_tree(c);
+    RemoveDirectoryW(utf8_to_wide(path.c_str()).c_str());
+  } else {
+    std::wstring w = utf8_to_wide(path.c_str());
+    SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(w.c_str());
+  }
+}
+
+std::string exe_dir() {
+  std::wstring buf(32768, L'\0');
+  DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+  if (n == 0) std::abort();
+  buf.resize(n);
+  return wide_to_utf8(buf.substr(0, buf.find_last_of(L"\\/")).c_str());
+}
+
+process_output run_process(const std::string& exe, const std::vector<std::string>& args) {
+  process_output result;
+  temp_dir capture;
+  std::wstring out_path = utf8_to_wide((capture / "out").c_str());
+  std::wstring err_path = utf8_to_wide((capture / "err").c_str());
+  std::wstring cmd = quote_arg(utf8_to_wide(exe.c_str()));
+  for (const std::string& a : args) cmd += L" " + quote_arg(a.empty() ? L"" : utf8_to_wide(a.c_str()));
+  {
+    handle out, err;
+    out.h = inheritable_file(out_path, true);
+    err.h = inheritable_file(err_path, true);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nullptr;
+    si.hStdOutput = out.h;
+    si.hStdError = err.h;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+      return result;
+    handle process, thread;
+    process.h = pi.hProcess;
+    thread.h = pi.hThread;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    result.exit_code = static_cast<int>(code);
+  }
+  // Console programs write text mode: fold "\r\n" back to "\n" so expectations are shared.
+  auto fold = [](std::string text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+    return out;
+  };
+  result.out = fold(read_text(capture / "out"));
+  result.err = fold(read_text(capture / "err"));
+  return result;
+}
