@@ -1,0 +1,24 @@
+// The XDVDFS image source: finds the volume at one of the known partition offsets and lists
+// the wanted part of its tree into the entry list, trusting nothing in the image.
+#pragma once
+
+#include <cstdint>
+
+#include "entries.h"
+
+// Opens the image at the UTF-8 `path` into ctx->image, finds the volume, records the
+// partition in the result and lists the whole tree. Returns an import status.
+int xdvdfs_open_image(import_context* ctx, const char* path);
+
+// Finds the volume in the already open ctx->image (ctx->image_size bytes) and lists it;
+// `name` is the image's name for messages. What xdvdfs_open_image does after opening;
+// the fuzzer calls it on an image held in memory.
+int xdvdfs_list(import_context* ctx, const char* name);
+
+// Reads exactly `length` bytes at the absolute `position` of the image. 0 or -1.
+int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length);
+
+// Lists one directory table (`size` bytes at partition sector `sector`); `dir_rel` is the
+// folder's relative path, null for the root; `depth` 0 for the root. An import status.
+int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
+                    int depth);
