@@ -5,10 +5,10 @@
 #include <cstdint>
 
 struct sha256_ctx {
-  uint32_t h[8];       // chaining value
-  uint64_t total;      // bytes fed so far
-  uint8_t block[64];   // not yet compressed tail of the input
-  uint64_t used;       // valid bytes in block, 0..63 between calls
+  uint32_t h[8];      // chaining value
+  uint64_t total;     // bytes fed so far
+  uint8_t block[64];  // not yet compressed tail of the input
+  uint64_t used;      // valid bytes in block, 0..63 between calls
 };
 
 void sha256_init(sha256_ctx* ctx);
@@ -19,6 +19,11 @@ void sha256_block(sha256_ctx* ctx, const uint8_t block[64]);
 
 // Digest of the file at the UTF-8 `path`, read in 1 MiB chunks. 0, or -1 on any failure.
 int sha256_file(const char* path, uint8_t digest[32]);
+
+// Chooses the compression back end: the processor's SHA instructions (the default where it
+// has them) or the portable code. Returns 1 if the hardware path is now in use. For tests
+// and benchmarks; both give the same digests.
+int sha256_use_hardware(int enable);
 
 // 64 lowercase hex characters and a NUL.
 void digest_to_hex(const uint8_t digest[32], char text[65]);

@@ -104,6 +104,24 @@ TEST(Sha256, FileDigestAndSupportedCheck) {
   EXPECT_EQ(is_supported_xbe(nullptr), 0);
 }
 
+// The hardware and portable back ends must agree on every length and alignment.
+TEST(Sha256, HardwareAndPortableAgree) {
+  std::vector<uint8_t> data = pattern_bytes(70000, 3);
+  auto digest_all = [&] {
+    std::string out;
+    for (size_t len : {0, 1, 55, 56, 64, 119, 4096, 65537})
+      for (size_t offset : {0, 1, 7}) out += hex_of(data.data() + offset, len) + "\n";
+    return out;
+  };
+  sha256_use_hardware(0);
+  const std::string portable = digest_all();
+  const int hardware = sha256_use_hardware(1);
+  const std::string chosen = digest_all();
+  EXPECT_EQ(chosen, portable);
+  EXPECT_EQ(hex_of("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  if (!hardware) GTEST_SKIP() << "this processor has no SHA extensions";
+}
+
 TEST(Sha256, HexIsLowerCase) {
   uint8_t d[32];
   for (int i = 0; i < 32; ++i) d[i] = static_cast<uint8_t>(i * 8 + 0xA0 + i);
