@@ -1,0 +1,93 @@
+#include "copier.h"
+
+#include <new>
+
+namespace {
+
+// Reads exactly `length` bytes; the streams are unbuffered or positioned, so one fread
+// either fills the request or hits the end or an error.
+bool read_exact(FILE* f, uint8_t* buffer, size_t length) {
+  return std::fread(buffer, 1, length, f) == length;
+}
+
+}  // namespace
+
+int copy_entry(import_context* ctx, const import_entry* entry, const char* target,
+               copy_job* job, sha256_ctx* hash, int keep_part, std::string* part_out) {
+  try {
+    std::string part = target;
+    part += ".part";
+
+    unique_file own_source;
+    FILE* source = nullptr;
+    if (!entry->source_path.empty()) {
+      own_source.reset(open_utf8(entry->source_path.c_str(), "rb"));
+      if (!own_source) {
+        set_import_error(ctx->result, "cannot open %s", entry->source_path.c_str());
+        return IMPORT_ERR_SOURCE_IO;
+      }
+      // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
+      std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
+      source = own_source.get();
+    } else {
+      source = ctx->image.get();
+      if (!source || seek_to(source, entry->image_offset) != 0) {
+        set_import_error(ctx->result, "seek failed in image");
+        return IMPORT_ERR_SOURCE_IO;
+      }
+    }
+
+    // Declared before the stream, so that on every way out the file is closed before it is
+    // deleted (Windows cannot delete an open file).
+    part_file_guard guard;
+    unique_file out(open_utf8(part.c_str(), "wb"));
+    if (!out) {
+      set_import_error(ctx->result, "cannot create %s", part.c_str());
+      return IMPORT_ERR_OUTPUT_IO;
+    }
+    guard = part;
+    std::setvbuf(out.get(), nullptr, _IONBF, 0);
+
+    if (job->progress) job->progress(job->done, job->total, entry->rel_path.c_str(), job->user);
+
+    int status = IMPORT_OK;
+    uint8_t* buffer = job->buffer.get();
+    for (uint64_t left = entry->size; left > 0;) {
+      const size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
+      if (!read_exact(source, buffer, chunk)) {
+        set_import_error(ctx->result, "read error in %s (truncated source?)",
+                         entry->rel_path.c_str());
+        status = IMPORT_ERR_SOURCE_IO;
+        break;
+      }
+      if (hash) sha256_update(hash, buffer, chunk);
+      if (std::fwrite(buffer, 1, chunk, out.get()) != chunk) {
+        set_import_error(ctx->result, "write error on %s (disk full?)", part.c_str());
+        status = IMPORT_ERR_OUTPUT_IO;
+        break;
+      }
+      left -= chunk;
+      job->done += chunk;
+      if (job->progress) job->progress(job->done, job->total, entry->rel_path.c_str(), job->user);
+    }
+    own_source.reset();
+    if (std::fclose(out.release()) != 0 && status == IMPORT_OK) {
+      set_import_error(ctx->result, "write error on %s", part.c_str());
+      status = IMPORT_ERR_OUTPUT_IO;
+    }
+    if (status != IMPORT_OK) return status;  // the guard deletes the ".part"
+
+    if (keep_part) {
+      *part_out = guard.release();
+      return IMPORT_OK;
+    }
+    if (rename_replace(part.c_str(), target) != 0) {
+      set_import_error(ctx->result, "cannot rename %s to %s", part.c_str(), target);
+      return IMPORT_ERR_OUTPUT_IO;
+    }
+    guard.release();
+    return IMPORT_OK;
+  } catch (const std::bad_alloc&) {
+    return IMPORT_ERR_NO_MEMORY;
+  }
+}

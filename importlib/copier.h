@@ -1,0 +1,58 @@
+// The entry copier: one listed file from a folder or out of the image stream to its place in
+// the output, always through a ".part" sibling, with progress and optional hashing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "entries.h"
+#include "sha256.h"
+
+// One buffer of this size serves every copy of an import.
+constexpr size_t COPY_CHUNK = 4u * 1024 * 1024;
+
+// Shared by all copies of one import.
+struct copy_job {
+  progress_fn progress = nullptr;   // may be null
+  void* user = nullptr;             // passed back to progress
+  uint64_t done = 0;                // bytes written so far in this import, all files
+  uint64_t total = 0;               // bytes the whole import will write; set before the first copy
+  std::unique_ptr<uint8_t[]> buffer;  // COPY_CHUNK bytes, allocated by the driver
+};
+
+// Copies `entry` to `target` + ".part", feeding `hash` (may be null) on the way, then moves
+// the ".part" over `target`. With `keep_part` 1 the finished ".part" stays and its path is
+// stored in *part_out: the caller then owns the file. An import status; after any failure
+// the ".part" file is gone and an existing `target` is untouched.
+int copy_entry(import_context* ctx, const import_entry* entry, const char* target,
+               copy_job* job, sha256_ctx* hash, int keep_part, std::string* part_out);
+
+// Deletes a ".part" file when it goes out of scope, unless released first: every path that
+// gives up on a copy, exceptions included, leaves no ".part" behind.
+class part_file_guard {
+ public:
+  part_file_guard() = default;
+  explicit part_file_guard(std::string path) : path_(std::move(path)) {}
+  ~part_file_guard() { discard(); }
+  part_file_guard(const part_file_guard&) = delete;
+  part_file_guard& operator=(const part_file_guard&) = delete;
+  part_file_guard& operator=(std::string path) {
+    discard();
+    path_ = std::move(path);
+    return *this;
+  }
+  const std::string& path() const { return path_; }
+  // Deletes the file now (if it is still owned).
+  void discard() {
+    if (!path_.empty()) unlink_utf8(path_.c_str());
+    path_.clear();
+  }
+  // Stops owning the file, handing its path over.
+  std::string release() { return std::move(path_); }
+
+ private:
+  std::string path_;
+};

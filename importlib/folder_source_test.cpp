@@ -1,0 +1,130 @@
+#include "folder_source.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+struct listing {
+  import_result result{};
+  import_context ctx;
+  listing() { ctx.result = &result; }
+  int walk(const std::string& dir) { return folder_walk(&ctx, dir.c_str(), nullptr, 0); }
+  std::vector<std::string> paths() const {
+    std::vector<std::string> out;
+    for (const import_entry& e : ctx.entries) out.push_back(e.rel_path + (e.is_dir ? "/" : ""));
+    return out;
+  }
+};
+
+// Creates an empty file, or reports that this file system cannot hold the name.
+bool try_create(const std::string& path) {
+  unique_file f(open_utf8(path.c_str(), "wb"));
+  return f != nullptr;
+}
+
+TEST(FolderSource, KeepsWantedTopLevelAndEverythingBelow) {
+  temp_dir src;
+  write_file(src / "Maps/level1.map", pattern_bytes(1000, 1));
+  write_file(src / "Maps/shared/deep.bin", pattern_bytes(7, 2));
+  write_file(src / "default.XBE", pattern_bytes(33, 3));
+  write_file(src / "readme.txt", "hi");
+  // Unwanted folders are never entered, so an unsafe name in there does not matter.
+  write_file(src / "extras/bad..name", "x");
+  make_dirs((src / "TDATA").c_str());
+
+  listing l;
+  ASSERT_EQ(l.walk(src.path()), IMPORT_OK) << l.result.message;
+  std::vector<std::string> got = l.paths();
+  std::vector<std::string> sorted = got;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<std::string>{"Maps/", "Maps/level1.map", "Maps/shared/",
+                                              "Maps/shared/deep.bin", "TDATA/", "default.XBE"}));
+  EXPECT_EQ(l.result.skipped_top_level, 2u);
+  EXPECT_STREQ(l.result.message, "");
+
+  // Every folder precedes what is below it; files carry their full path and size.
+  for (size_t i = 0; i < l.ctx.entries.size(); ++i) {
+    const import_entry& e = l.ctx.entries[i];
+    size_t cut = e.rel_path.rfind('/');
+    if (cut != std::string::npos) {
+      std::string parent = e.rel_path.substr(0, cut) + "/";
+      auto at = std::find(got.begin(), got.end(), parent);
+      ASSERT_NE(at, got.end());
+      EXPECT_LT(static_cast<size_t>(at - got.begin()), i) << e.rel_path;
+    }
+    EXPECT_EQ(e.image_offset, 0u);
+    if (e.is_dir) {
+      EXPECT_TRUE(e.source_path.empty());
+      EXPECT_EQ(e.size, 0u);
+    } else {
+      EXPECT_EQ(e.source_path, src / e.rel_path);
+      EXPECT_EQ(e.size, read_file(e.source_path).size());
+    }
+  }
+}
+
+TEST(FolderSource, UnsafeNameAnywhereRefusesTheSource) {
+  struct {
+    const char* rel;   // file to create
+    const char* name;  // the component the message must name
+  } cases[] = {
+      {"maps/a..b", "a..b"},         {"maps/x..", "x.."},   {"maps/sub/deeper/..hidden", "..hidden"},
+      {"media/c:d", "c:d"},          {"bink/q..r/f", "q..r"}, {"UDATA/...", "..."},
+  };
+  int tried = 0;
+  for (const auto& c : cases) {
+    temp_dir src;
+    write_file(src / "default.xbe", "x");
+    const std::string path = src / c.rel;
+    make_dirs(path.substr(0, path.find_last_of("/\\")).c_str());
+    if (!try_create(path)) continue;  // Windows cannot hold a colon or a trailing dot
+    ++tried;
+    listing l;
+    EXPECT_EQ(l.walk(src.path()), IMPORT_ERR_UNSAFE_NAME) << c.rel;
+    EXPECT_EQ(std::string(l.result.message),
+              std::string("unsafe name in source folder: \"") + c.name + "\"");
+  }
+  EXPECT_GE(tried, 3);
+}
+
+TEST(FolderSource, DepthLimit) {
+  for (int levels : {48, 49}) {
+    temp_dir src;
+    write_file(src / "default.xbe", "x");
+    // "maps" is level 1; levels below it follow.
+    std::string rel = "maps";
+    for (int i = 2; i <= levels; ++i) rel += "/d";
+    ASSERT_EQ(make_dirs((src / rel).c_str()), 0);
+    listing l;
+    int status = l.walk(src.path());
+    if (levels == 48) {
+      EXPECT_EQ(status, IMPORT_OK) << l.result.message;
+      EXPECT_EQ(l.ctx.entries.size(), 49u);
+    } else {
+      EXPECT_EQ(status, IMPORT_ERR_DAMAGED);
+      EXPECT_STREQ(l.result.message, "folder tree too deep");
+    }
+  }
+}
+
+TEST(FolderSource, UnlistableFolderAndVanishedFile) {
+  temp_dir src;
+  listing l;
+  const std::string missing = src / "nope";
+  EXPECT_EQ(l.walk(missing), IMPORT_ERR_SOURCE_IO);
+  EXPECT_EQ(l.result.message, "cannot list folder " + missing);
+
+  // A name reported by the listing that is gone by the time it is looked at is left out.
+  listing v;
+  EXPECT_EQ(folder_take_entry(&v.ctx, src.path().c_str(), "maps", 1, "gone.bin", 0), IMPORT_OK);
+  EXPECT_TRUE(v.ctx.entries.empty());
+  EXPECT_STREQ(v.result.message, "");
+}
+
+}  // namespace
