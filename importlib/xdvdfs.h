@@ -22,3 +22,7 @@ int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t
 // folder's relative path, null for the root; `depth` 0 for the root. An import status.
 int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
                     int depth);
+
+// Handles one node of a directory table (`node` points at its 14-byte header, name inside
+// the table) found in the folder `dir_rel` at `depth`. An import status.
+int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir_rel, int depth);

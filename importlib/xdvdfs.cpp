@@ -1,0 +1,201 @@
+#include "xdvdfs.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+// Where the game partition starts in the image kinds players bring: XISO, Redump ISO, and
+// the two older dump layouts.
+constexpr uint64_t PARTITION_BASES[] = {0, 0x18300000, 0xFD90000, 0x2080000};
+constexpr uint64_t DESCRIPTOR_OFFSET = 0x10000;
+constexpr uint64_t SECTOR = 2048;
+constexpr uint32_t MAX_TABLE_SIZE = 0x4000000;
+constexpr char MAGIC[] = "MICROSOFT*XBOX*MEDIA";
+constexpr size_t MAGIC_LEN = sizeof MAGIC - 1;
+constexpr uint16_t NO_NODE = 0xFFFF;
+// Node offsets are 16-bit: no reachable node lies at unit 0x10000 or beyond, whatever the
+// table's size, so visited flags and the stack never need more slots than this.
+constexpr uint32_t MAX_NODES = 0x10000;
+
+uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+const char* folder_label(const char* dir_rel) { return dir_rel ? dir_rel : "(root)"; }
+
+int damaged_tree(import_context* ctx, const char* dir_rel) {
+  set_import_error(ctx->result, "damaged directory tree in %s", folder_label(dir_rel));
+  return IMPORT_ERR_DAMAGED;
+}
+
+}  // namespace
+
+int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length) {
+  if (!ctx->image || position > ctx->image_size || length > ctx->image_size - position ||
+      length > SIZE_MAX)
+    return -1;
+  if (seek_to(ctx->image.get(), position) != 0) return -1;
+  if (std::fread(buffer, 1, static_cast<size_t>(length), ctx->image.get()) != length) return -1;
+  return 0;
+}
+
+int xdvdfs_open_image(import_context* ctx, const char* path) {
+  uint64_t size = 0;
+  if (path_kind(path, &size) != 1) {
+    set_import_error(ctx->result, "cannot open %s", path);
+    return IMPORT_ERR_SOURCE_IO;
+  }
+  ctx->image.reset(open_utf8(path, "rb"));
+  if (!ctx->image) {
+    set_import_error(ctx->result, "cannot open %s", path);
+    return IMPORT_ERR_SOURCE_IO;
+  }
+  ctx->image_size = size;
+  return xdvdfs_list(ctx, path);
+}
+
+int xdvdfs_list(import_context* ctx, const char* name) {
+  uint8_t descriptor[SECTOR];
+  for (uint64_t base : PARTITION_BASES) {
+    const uint64_t at = base + DESCRIPTOR_OFFSET;
+    if (ctx->image_size < at || ctx->image_size - at < SECTOR) continue;
+    if (image_read_at(ctx, at, descriptor, SECTOR) != 0) continue;
+    if (std::memcmp(descriptor, MAGIC, MAGIC_LEN) != 0 ||
+        std::memcmp(descriptor + SECTOR - MAGIC_LEN, MAGIC, MAGIC_LEN) != 0)
+      continue;
+    ctx->partition_base = base;
+    if (ctx->result) {
+      ctx->result->is_disc_image = 1;
+      ctx->result->partition_offset = base;
+    }
+    return xdvdfs_walk_dir(ctx, le32(descriptor + 20), le32(descriptor + 24), nullptr, 0);
+  }
+  set_import_error(ctx->result,
+                   "%s is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, "
+                   "0xFD90000 or 0x2080000)",
+                   name);
+  return IMPORT_ERR_DAMAGED;
+}
+
+int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
+                    int depth) {
+  if (depth > MAX_TREE_DEPTH) {
+    set_import_error(ctx->result, "directory tree too deep (damaged image?)");
+    return IMPORT_ERR_DAMAGED;
+  }
+  if (size == 0) return IMPORT_OK;
+  if (size > MAX_TABLE_SIZE) {
+    set_import_error(ctx->result, "directory table too large (damaged image?)");
+    return IMPORT_ERR_DAMAGED;
+  }
+  try {
+    const uint32_t slots = size / 4 + 1 < MAX_NODES ? size / 4 + 1 : MAX_NODES;
+    std::unique_ptr<uint8_t[]> table(new uint8_t[size]);
+    std::unique_ptr<uint8_t[]> visited(new uint8_t[slots]());
+    std::unique_ptr<uint16_t[]> stack(new uint16_t[slots]);
+
+    const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
+    if (image_read_at(ctx, position, table.get(), size) != 0) {
+      set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
+                       static_cast<unsigned>(sector));
+      return IMPORT_ERR_DAMAGED;
+    }
+    const uint8_t* t = table.get();
+    if (size >= 4 && t[0] == 0xFF && t[1] == 0xFF && t[2] == 0xFF && t[3] == 0xFF)
+      return IMPORT_OK;
+    // The per-table flags cannot see a folder pointing back at an ancestor's table, or many
+    // folders sharing one: a few kilobytes of image would list an exponential number of
+    // entries before the depth limit stops it.
+    if (!ctx->walked_tables.insert(position).second) return damaged_tree(ctx, dir_rel);
+
+    // In-order walk (left, node, right). The visited flags turn any loop into an error and
+    // bound the stack: every node is pushed at most once.
+    uint32_t top = 0;
+    uint32_t current = 0;
+    bool descend = true;
+    for (;;) {
+      while (descend) {
+        const uint64_t at = uint64_t{current} * 4;
+        if (at + 14 > size || visited[current]) return damaged_tree(ctx, dir_rel);
+        visited[current] = 1;
+        if (at + 14 + t[at + 13] > size) {
+          set_import_error(ctx->result, "damaged directory entry in %s", folder_label(dir_rel));
+          return IMPORT_ERR_DAMAGED;
+        }
+        stack[top++] = static_cast<uint16_t>(current);
+        const uint16_t left = le16(t + at);
+        if (left == 0 || left == NO_NODE) break;
+        current = left;
+      }
+      if (top == 0) return IMPORT_OK;
+      const uint8_t* node = t + uint64_t{stack[--top]} * 4;
+      const uint16_t right = le16(node + 2);
+      int status = xdvdfs_take_dirent(ctx, node, dir_rel, depth);
+      if (status != IMPORT_OK) return status;
+      descend = right != 0 && right != NO_NODE;
+      if (descend) current = right;
+    }
+  } catch (const std::bad_alloc&) {
+    return IMPORT_ERR_NO_MEMORY;
+  }
+}
+
+int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir_rel, int depth) {
+  const uint32_t sector = le32(node + 4);
+  const uint32_t size = le32(node + 8);
+  const int is_dir = (node[12] & 0x10) != 0;
+  const size_t len = node[13];
+  const char* raw = reinterpret_cast<const char*>(node + 14);
+  const char* parent = dir_rel ? dir_rel : "";
+  const char* slash = dir_rel ? "/" : "";
+
+  char name[256];
+  if (!is_safe_name(raw, len)) {
+    for (size_t i = 0; i < len; ++i) {
+      unsigned char c = static_cast<unsigned char>(raw[i]);
+      name[i] = c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '?';
+    }
+    name[len] = '\0';
+    set_import_error(ctx->result,
+                     "unsafe name in image: \"%s%s%s\" (contains \"..\", \"/\", \"\\\", \":\" or "
+                     "control characters) - refusing the whole image",
+                     parent, slash, name);
+    return IMPORT_ERR_UNSAFE_NAME;
+  }
+  std::memcpy(name, raw, len);
+  name[len] = '\0';
+
+  if (!dir_rel && !is_wanted_top_level(name, is_dir)) {
+    if (ctx->result) ++ctx->result->skipped_top_level;
+    return IMPORT_OK;  // never read: damage inside unwanted folders does not matter
+  }
+  if (is_dir) {
+    int status = entry_list_add(ctx, dir_rel, name, len, nullptr, 0, 0, 1);
+    if (status != IMPORT_OK) return status;
+    std::string child;
+    try {
+      if (dir_rel) {
+        child.reserve(std::strlen(dir_rel) + 1 + len);
+        child = dir_rel;
+        child += '/';
+      }
+      child.append(name, len);
+    } catch (const std::bad_alloc&) {
+      return IMPORT_ERR_NO_MEMORY;
+    }
+    return xdvdfs_walk_dir(ctx, sector, size, child.c_str(), depth + 1);
+  }
+  const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
+  if (size != 0 && (position > ctx->image_size || size > ctx->image_size - position)) {
+    set_import_error(ctx->result, "image is truncated: %s%s%s lies past the end of the file",
+                     parent, slash, name);
+    return IMPORT_ERR_DAMAGED;
+  }
+  return entry_list_add(ctx, dir_rel, name, len, nullptr, position, size, 0);
+}

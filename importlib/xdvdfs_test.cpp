@@ -1,0 +1,635 @@
+#include "xdvdfs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "image_writer.h"
+#include "sample_xbe.h"
+#include "testutil.h"
+
+namespace {
+
+const char NOT_AN_IMAGE[] =
+    " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or "
+    "0x2080000)";
+
+std::string unsafe_message(const std::string& shown) {
+  return "unsafe name in image: \"" + shown +
+         "\" (contains \"..\", \"/\", \"\\\", \":\" or control characters) - refusing the whole "
+         "image";
+}
+
+struct listing {
+  int status = 0;
+  import_result result{};
+  std::vector<import_entry> entries;
+  std::string message() const { return result.message; }
+};
+
+listing list_path(const std::string& path) {
+  listing out;
+  import_context ctx;
+  ctx.result = &out.result;
+  out.status = xdvdfs_open_image(&ctx, path.c_str());
+  out.entries = std::move(ctx.entries);
+  return out;
+}
+
+// What the lister must return for a writer-made image: the layout's entries whose
+// top-level component the game wants, with folders carrying neither offset nor size.
+struct expected_entry {
+  std::string rel_path;
+  int is_dir;
+  uint64_t offset, size;
+  bool operator==(const expected_entry&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const expected_entry& e) {
+  return os << e.rel_path << (e.is_dir ? "/" : "") << " @" << e.offset << " +" << e.size;
+}
+
+std::vector<expected_entry> wanted_entries(const disc_layout& lay) {
+  std::vector<expected_entry> out;
+  std::string skip_prefix = "\x01";
+  for (const placed_entry& e : lay.entries) {
+    if (e.rel_path.rfind(skip_prefix, 0) == 0) continue;
+    if (e.rel_path.find('/') == std::string::npos && !is_wanted_top_level(e.rel_path.c_str(), e.is_dir)) {
+      skip_prefix = e.rel_path + "/";
+      continue;
+    }
+    if (e.is_dir)
+      out.push_back({e.rel_path, 1, 0, 0});
+    else
+      out.push_back({e.rel_path, 0, e.data_pos, e.size});
+  }
+  return out;
+}
+
+std::vector<expected_entry> listed_entries(const listing& l) {
+  std::vector<expected_entry> out;
+  for (const import_entry& e : l.entries) {
+    EXPECT_TRUE(e.source_path.empty()) << e.rel_path;
+    out.push_back({e.rel_path, e.is_dir, e.image_offset, e.size});
+  }
+  return out;
+}
+
+class Xdvdfs : public ::testing::Test {
+ protected:
+  // Saves the image to a fresh file and lists it.
+  listing list(const disc_image& img) {
+    path_ = dir_ / ("image" + std::to_string(++count_) + ".iso");
+    EXPECT_TRUE(img.save(path_));
+    return list_path(path_);
+  }
+  listing list(const disc_node& root, const image_options& options = {}, disc_layout* lay = nullptr) {
+    return list(build_image(root, options, lay));
+  }
+  const std::string& path() const { return path_; }
+
+  temp_dir dir_;
+  std::string path_;
+  int count_ = 0;
+};
+
+image_options at_base(uint64_t base) {
+  image_options options;
+  options.partition_base = base;
+  return options;
+}
+
+// Small, fast to write, with every kind of node the damage cases need.
+disc_node damage_tree() {
+  return dir_node("", {
+      file_node("default.xbe", pattern_bytes(100, 1)),
+      dir_node("maps", {file_node("a.bin", pattern_bytes(3000, 2)),
+                        dir_node("sub", {file_node("deep.bin", pattern_bytes(10, 3))})}),
+      dir_node("media", {file_node("x.bin", pattern_bytes(10, 4))}),
+      dir_node("extras", {file_node("junk", pattern_bytes(10, 5))}),
+  });
+}
+
+// The listing tree: nesting, empty files, both empty-folder forms, sizes around a sector,
+// a folder whose table spans several sectors, and unwanted top-level entries.
+disc_node listing_tree() {
+  std::vector<disc_node> many;
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "file_%03d.dat", (i * 7) % 300);  // written unsorted
+    many.push_back(file_node(name, pattern_bytes(static_cast<size_t>(i % 5) * 700, static_cast<uint32_t>(i))));
+  }
+  return dir_node("", {
+      file_node("DEFAULT.XBE", pattern_bytes(4096, 9)),
+      dir_node("maps", {
+          file_node("s2047.bin", pattern_bytes(2047, 10)),
+          file_node("s2048.bin", pattern_bytes(2048, 11)),
+          file_node("s2049.bin", pattern_bytes(2049, 12)),
+          file_node("empty.bin", {}),
+          dir_node("a", {dir_node("b", {dir_node("c", {file_node("leaf.txt", pattern_bytes(5, 13))})})}),
+          dir_node("void_zero"),
+          ff_dir_node("void_ff"),
+      }),
+      dir_node("Media", {dir_node("many", std::move(many))}),
+      dir_node("bink"),
+      ff_dir_node("UDATA"),
+      dir_node("tdata", {file_node("\xC3\xA9t\xC3\xA9.bin", pattern_bytes(77, 14))}),
+      file_node("udata.txt", pattern_bytes(10, 15)),
+      file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
+      dir_node("default.xbe.d", {file_node("x", {1})}),
+      dir_node("$SystemUpdate", {file_node("update.xbe", pattern_bytes(3000, 17))}),
+  });
+}
+
+TEST_F(Xdvdfs, ListsEveryWantedEntryWithOffsetsAndSizes) {
+  disc_layout lay;
+  listing l = list(listing_tree(), {}, &lay);
+  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(l.result.is_disc_image, 1);
+  EXPECT_EQ(l.result.partition_offset, 0u);
+  EXPECT_EQ(l.result.skipped_top_level, 4u);
+  EXPECT_EQ(l.message(), "");
+  std::vector<expected_entry> want = wanted_entries(lay);
+  EXPECT_EQ(want.size(), 1u + 1 + 7 + 3 + 1 + 1 + 300 + 1 + 1 + 2);
+  EXPECT_GT(lay.table("Media/many").size, 2 * XDVDFS_SECTOR) << "the big table must span sectors";
+  EXPECT_EQ(listed_entries(l), want);
+
+  // Folders precede their contents, and names come back sorted as the search tree holds them.
+  for (size_t i = 0; i < l.entries.size(); ++i) {
+    const std::string& p = l.entries[i].rel_path;
+    size_t cut = p.rfind('/');
+    if (cut == std::string::npos) continue;
+    auto parent = std::find_if(l.entries.begin(), l.entries.begin() + static_cast<long>(i),
+                               [&](const import_entry& e) { return e.rel_path == p.substr(0, cut); });
+    EXPECT_NE(parent, l.entries.begin() + static_cast<long>(i)) << p;
+  }
+  std::vector<std::string> many;
+  for (const import_entry& e : l.entries)
+    if (e.rel_path.rfind("Media/many/", 0) == 0) many.push_back(e.rel_path);
+  ASSERT_EQ(many.size(), 300u);
+  EXPECT_TRUE(std::is_sorted(many.begin(), many.end()));
+}
+
+TEST_F(Xdvdfs, AbsentSubtreesMayBeFFFF) {
+  image_options options;
+  options.none_as_ffff = true;
+  disc_layout lay;
+  // No folder with a single entry: its table would start with four 0xFF bytes, which marks
+  // an empty folder.
+  disc_node root = listing_tree();
+  root.children[1].children.erase(root.children[1].children.begin() + 4);  // maps/a/b/c
+  root.children[2].children.push_back(file_node("one.bin", {1}));         // Media
+  root.children[5].children.push_back(file_node("two.bin", {2}));         // tdata
+  listing l = list(root, options, &lay);
+  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(listed_entries(l), wanted_entries(lay));
+}
+
+TEST_F(Xdvdfs, FindsTheVolumeAtEachPartitionBase) {
+  for (uint64_t base : {uint64_t{0}, uint64_t{0x18300000}, uint64_t{0xFD90000}, uint64_t{0x2080000}}) {
+    image_options options;
+    options.partition_base = base;
+    disc_layout lay;
+    listing l = list(damage_tree(), options, &lay);
+    ASSERT_EQ(l.status, IMPORT_OK) << std::hex << base << ": " << l.message();
+    EXPECT_EQ(l.result.partition_offset, base);
+    EXPECT_EQ(l.result.is_disc_image, 1);
+    EXPECT_EQ(listed_entries(l), wanted_entries(lay)) << std::hex << base;
+    EXPECT_EQ(l.entries[0].rel_path, "default.xbe");
+    const placed_entry& xbe = lay.entry("default.xbe");
+    EXPECT_LT(xbe.sector, 100u);
+    EXPECT_EQ(l.entries[0].image_offset, base + xbe.sector * XDVDFS_SECTOR) << "absolute, base included";
+  }
+}
+
+TEST_F(Xdvdfs, TriesTheBasesInOrderAndNeedsBothMagics) {
+  // A descriptor at base 0 with only its first magic, the real volume at 0x2080000.
+  image_options options;
+  options.partition_base = 0x2080000;
+  options.damage = [](disc_image& img, const disc_layout&) {
+    img.fill(XDVDFS_DESCRIPTOR, XDVDFS_SECTOR, 0);
+    img.put(XDVDFS_DESCRIPTOR, XDVDFS_MAGIC, 20);
+    img.put_u32(XDVDFS_DESCRIPTOR + 20, 33);
+  };
+  listing l = list(damage_tree(), options);
+  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(l.result.partition_offset, 0x2080000u);
+
+  // Volumes at both 0xFD90000 and 0x18300000: the Redump base is tried first.
+  disc_image both = build_image(damage_tree(), at_base(0xFD90000));
+  disc_image redump = build_image(dir_node("", {file_node("default.xbe", {1, 2, 3})}),
+                                  at_base(0x18300000));
+  for (uint64_t pos = 0x18300000; pos < redump.size(); pos += XDVDFS_SECTOR) {
+    std::vector<uint8_t> s = redump.get(pos, XDVDFS_SECTOR);
+    both.put(pos, s.data(), s.size());
+  }
+  l = list(both);
+  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(l.result.partition_offset, 0x18300000u);
+  ASSERT_EQ(l.entries.size(), 1u);
+  EXPECT_EQ(l.entries[0].size, 3u);
+}
+
+TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
+  struct {
+    const char* what;
+    std::function<void(disc_image&)> change;
+  } cases[] = {
+      {"first magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 2028, "x", 1); }},
+      {"second magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 19, "x", 1); }},
+      {"one byte short of a descriptor", [](disc_image& img) { img.resize(XDVDFS_DESCRIPTOR + 2047); }},
+      {"shorter than the descriptor's position", [](disc_image& img) { img.resize(4096); }},
+      {"empty file", [](disc_image& img) { img.resize(0); }},
+      {"magic one sector early", [](disc_image& img) {
+         std::vector<uint8_t> d = img.get(XDVDFS_DESCRIPTOR, XDVDFS_SECTOR);
+         img.fill(XDVDFS_DESCRIPTOR, XDVDFS_SECTOR, 0);
+         img.put(XDVDFS_DESCRIPTOR - XDVDFS_SECTOR, d.data(), d.size());
+       }},
+  };
+  for (const auto& c : cases) {
+    disc_image img = build_image(damage_tree());
+    c.change(img);
+    listing l = list(img);
+    EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED) << c.what;
+    EXPECT_EQ(l.message(), path() + NOT_AN_IMAGE) << c.what;
+    EXPECT_EQ(l.result.is_disc_image, 0) << c.what;
+    EXPECT_TRUE(l.entries.empty()) << c.what;
+  }
+}
+
+TEST_F(Xdvdfs, DescriptorEndingAtTheLastByteIsEnough) {
+  disc_image img = build_image(dir_node(""));  // root size 0: nothing after the descriptor
+  EXPECT_EQ(img.size(), XDVDFS_DESCRIPTOR + XDVDFS_SECTOR);
+  listing l = list(img);
+  EXPECT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_TRUE(l.entries.empty());
+}
+
+TEST_F(Xdvdfs, CannotOpen) {
+  for (const std::string& p : {dir_ / "missing.iso", dir_.path()}) {
+    listing l = list_path(p);
+    EXPECT_EQ(l.status, IMPORT_ERR_SOURCE_IO) << p;
+    EXPECT_EQ(l.message(), "cannot open " + p);
+  }
+}
+
+TEST_F(Xdvdfs, EmptyRootsListNothing) {
+  for (const disc_node& root : {dir_node(""), ff_dir_node("")}) {
+    listing l = list(root);
+    EXPECT_EQ(l.status, IMPORT_OK) << l.message();
+    EXPECT_TRUE(l.entries.empty());
+  }
+}
+
+using patch_fn = std::function<void(disc_image&, const disc_layout&)>;
+
+// Node field positions.
+uint64_t left_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos; }
+uint64_t right_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 2; }
+uint64_t sector_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 4; }
+uint64_t size_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 8; }
+uint64_t namelen_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 13; }
+
+TEST_F(Xdvdfs, FailureTable) {
+  struct {
+    const char* what;
+    patch_fn damage;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"table over 64 MiB",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 0x4000001); },
+       -4, "directory table too large (damaged image?)"},
+      {"root table over 64 MiB",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(lay.descriptor_pos + 24, 0xFFFFFFFF); },
+       -4, "directory table too large (damaged image?)"},
+      {"64 MiB exactly is allowed, but past the end",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 0x4000000); },
+       -4, "cannot read directory table at sector 35 (truncated image?)"},
+      {"table past the end (sector * 2048 needs 64 bits)",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(sector_of(lay, "maps/sub"), 0xFFFFFFFF); },
+       -4, "cannot read directory table at sector 4294967295 (truncated image?)"},
+      {"table one byte past the end",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "media"), static_cast<uint32_t>(img.size() / XDVDFS_SECTOR - 1));
+         img.put_u32(size_of(lay, "media"), XDVDFS_SECTOR + 1);
+       },
+       -4, "cannot read directory table at sector 43 (truncated image?)"},
+      {"root node header outside the table",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(lay.descriptor_pos + 24, 13); },
+       -4, "damaged directory tree in (root)"},
+      {"table of 3 bytes",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 3); },
+       -4, "damaged directory tree in maps"},
+      {"child offset outside the table",
+       [](disc_image& img, const disc_layout& lay) { img.put_u16(left_of(lay, "media"), 0xFFFE); },
+       -4, "damaged directory tree in (root)"},
+      {"node pointing at itself",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u16(right_of(lay, "media"), static_cast<uint16_t>(lay.entry("media").node_offset));
+       },
+       -4, "damaged directory tree in (root)"},
+      {"node reached twice (both subtrees the same)",
+       [](disc_image& img, const disc_layout& lay) {
+         std::vector<uint8_t> r = img.get(right_of(lay, "maps/a.bin"), 2);
+         img.put(left_of(lay, "maps/a.bin"), r.data(), 2);
+       },
+       -4, "damaged directory tree in maps"},
+      {"node pointing back at an ancestor",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u16(left_of(lay, "media"), static_cast<uint16_t>(lay.entry("maps").node_offset));
+       },
+       -4, "damaged directory tree in (root)"},
+      {"node pointing at itself in a sub-folder",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u16(left_of(lay, "maps/sub"), static_cast<uint16_t>(lay.entry("maps/sub").node_offset));
+       },
+       -4, "damaged directory tree in maps"},
+      {"folder pointing at an ancestor's table",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "maps/sub"), lay.root.sector);
+         img.put_u32(size_of(lay, "maps/sub"), lay.root.size);
+       },
+       -4, "damaged directory tree in maps/sub"},
+      {"folder pointing at its own table",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "maps/sub"), lay.table("maps").sector);
+       },
+       -4, "damaged directory tree in maps/sub"},
+      {"two folders sharing one table",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "media"), lay.table("maps").sector);
+         img.put_u32(size_of(lay, "media"), lay.table("maps").size);
+       },
+       -4, "damaged directory tree in media"},
+      {"name past the end of the root table",
+       [](disc_image& img, const disc_layout& lay) { img.put_u8(namelen_of(lay, "media"), 255); },
+       -4, "damaged directory entry in (root)"},
+      {"name past the end of a sub-folder table",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 16); },
+       -4, "damaged directory entry in maps"},
+      {"file data past the end",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(sector_of(lay, "maps/a.bin"), 0xFFFFFFFF); },
+       -4, "image is truncated: maps/a.bin lies past the end of the file"},
+      {"file size past the end",
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps/sub/deep.bin"), 0xFFFFFFFF); },
+       -4, "image is truncated: maps/sub/deep.bin lies past the end of the file"},
+      {"top-level file past the end",
+       [](disc_image& img, const disc_layout& lay) { img.resize(lay.entry("default.xbe").data_pos + 99); },
+       -4, "image is truncated: default.xbe lies past the end of the file"},
+  };
+  for (const auto& c : cases) {
+    image_options options;
+    options.damage = c.damage;
+    listing l = list(damage_tree(), options);
+    EXPECT_EQ(l.status, c.status) << c.what;
+    EXPECT_EQ(l.message(), c.message) << c.what;
+    EXPECT_EQ(l.result.is_disc_image, 1) << c.what;
+  }
+}
+
+TEST_F(Xdvdfs, OddButHarmlessImagesAreAccepted) {
+  struct {
+    const char* what;
+    patch_fn change;
+  } cases[] = {
+      {"empty file pointing far past the end",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(size_of(lay, "media/x.bin"), 0);
+         img.put_u32(sector_of(lay, "media/x.bin"), 0xFFFFFFFF);
+       }},
+      {"empty folders sharing one 0xFF table",
+       [](disc_image& img, const disc_layout& lay) {
+         img.fill(lay.table("media").pos, XDVDFS_SECTOR, 0xFF);
+         img.put_u32(sector_of(lay, "maps/sub"), lay.table("media").sector);
+         img.put_u32(size_of(lay, "maps/sub"), XDVDFS_SECTOR);
+       }},
+      {"empty folder pointing far past the end with size 0",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "maps/sub"), 0xFFFFFFFF);
+         img.put_u32(size_of(lay, "maps/sub"), 0);
+       }},
+      {"damaged unwanted folder",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "extras"), 0xFFFFFFFF);
+         img.put_u32(size_of(lay, "extras"), 0xFFFFFFFF);
+       }},
+      {"unwanted folder sharing a wanted one's table",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "extras"), lay.table("maps").sector);
+       }},
+      {"other attribute bits",
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u8(lay.entry("maps").node_pos + 12, 0xFF);
+         img.put_u8(lay.entry("maps/a.bin").node_pos + 12, 0xEF);
+       }},
+  };
+  for (const auto& c : cases) {
+    image_options options;
+    options.damage = c.change;
+    listing l = list(damage_tree(), options);
+    EXPECT_EQ(l.status, IMPORT_OK) << c.what << ": " << l.message();
+    EXPECT_EQ(l.result.skipped_top_level, 1u) << c.what;
+  }
+}
+
+TEST_F(Xdvdfs, FileEndingAtTheLastByteOfTheImage) {
+  disc_layout lay;
+  disc_image img = build_image(damage_tree(), {}, &lay);
+  // The file laid out last on disc, cut so its last byte is the image's last byte.
+  const placed_entry* last = &lay.entries[0];
+  for (const placed_entry& e : lay.entries)
+    if (!e.is_dir && e.data_pos > last->data_pos) last = &e;
+  ASSERT_EQ(last->rel_path, "media/x.bin");
+  img.resize(last->data_pos + last->size);
+  listing l = list(img);
+  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(l.entries.back().image_offset + l.entries.back().size, img.size());
+
+  img.put_u32(last->node_pos + 8, last->size + 1);
+  l = list(img);
+  EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED);
+  EXPECT_EQ(l.message(), "image is truncated: media/x.bin lies past the end of the file");
+}
+
+TEST_F(Xdvdfs, DepthLimit) {
+  for (int levels : {48, 49}) {
+    disc_node deepest = dir_node("d" + std::to_string(levels));
+    for (int i = levels - 1; i >= 1; --i) deepest = dir_node(i == 1 ? "maps" : "d" + std::to_string(i), {deepest});
+    listing l = list(dir_node("", {deepest}));
+    if (levels == 48) {
+      EXPECT_EQ(l.status, IMPORT_OK) << l.message();
+      ASSERT_EQ(l.entries.size(), 48u);
+      EXPECT_EQ(std::count(l.entries.back().rel_path.begin(), l.entries.back().rel_path.end(), '/'), 47);
+    } else {
+      EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED);
+      EXPECT_EQ(l.message(), "directory tree too deep (damaged image?)");
+    }
+  }
+}
+
+TEST_F(Xdvdfs, UnsafeNames) {
+  struct {
+    std::string name;
+    bool top_level;
+    std::string shown;  // empty: safe
+  } cases[] = {
+      {"..", false, "maps/.."},
+      {"..", true, ".."},
+      {"a/b", false, "maps/a/b"},
+      {"c:d", false, "maps/c:d"},
+      {"back\\slash", false, "maps/back\\slash"},
+      {"x\x01y", false, "maps/x?y"},
+      {"x\x7F", false, "maps/x?"},
+      {"\xC3\xA9:", false, "maps/??:"},
+      {"a..b", false, "maps/a..b"},
+      {"NUL.txt", false, "maps/NUL.txt"},
+      {"com1", false, "maps/com1"},
+      {"trailing.", false, "maps/trailing."},
+      {"Readme .", true, "Readme ."},  // refused although unwanted: names are checked first
+      {std::string("nul\0x", 5), false, "maps/nul?x"},
+      {"\xC3\xA9t\xC3\xA9", false, ""},
+      {".hidden", false, ""},
+  };
+  for (const auto& c : cases) {
+    disc_node root = damage_tree();
+    if (c.top_level)
+      root.children.push_back(file_node(c.name, {1}));
+    else
+      root.children[1].children.push_back(file_node(c.name, {1}));
+    listing l = list(root);
+    if (c.shown.empty()) {
+      EXPECT_EQ(l.status, IMPORT_OK) << c.name << ": " << l.message();
+    } else {
+      EXPECT_EQ(l.status, IMPORT_ERR_UNSAFE_NAME) << c.shown;
+      EXPECT_EQ(l.message(), unsafe_message(c.shown));
+    }
+  }
+}
+
+TEST_F(Xdvdfs, ImageReadAtStaysInsideTheImage) {
+  disc_image img = build_image(damage_tree());
+  ASSERT_TRUE(img.save(dir_ / "r.iso"));
+  import_result result{};
+  import_context ctx;
+  ctx.result = &result;
+  uint8_t buf[16];
+  EXPECT_EQ(image_read_at(&ctx, 0, buf, 1), -1) << "no image open";
+  ctx.image.reset(open_utf8((dir_ / "r.iso").c_str(), "rb"));
+  ctx.image_size = img.size();
+  const uint64_t n = img.size();
+  EXPECT_EQ(image_read_at(&ctx, XDVDFS_DESCRIPTOR, buf, 16), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 16), std::string(XDVDFS_MAGIC, 16));
+  EXPECT_EQ(image_read_at(&ctx, n - 16, buf, 16), 0);
+  EXPECT_EQ(image_read_at(&ctx, n, buf, 0), 0);
+  EXPECT_EQ(image_read_at(&ctx, n - 15, buf, 16), -1);
+  EXPECT_EQ(image_read_at(&ctx, n + 1, buf, 0), -1);
+  EXPECT_EQ(image_read_at(&ctx, UINT64_MAX, buf, 2), -1);
+  EXPECT_EQ(image_read_at(&ctx, 2, buf, UINT64_MAX), -1);
+  ctx.image_size = n + 100;  // the file is shorter than the context believes
+  EXPECT_EQ(image_read_at(&ctx, n - 8, buf, 16), -1);
+}
+
+// The writer's normal output must look like real images, or the tests above prove little.
+TEST(ImageWriter, LayoutFollowsCommonTools) {
+  disc_layout lay;
+  disc_image img = build_image(listing_tree(), {}, &lay);
+  uint64_t last_table_end = 0, first_data = UINT64_MAX;
+  for (const placed_table& t : lay.tables) {
+    std::vector<uint8_t> bytes = img.get(t.pos, static_cast<size_t>((t.size + 2047) / 2048 * 2048));
+    std::vector<bool> used(bytes.size());
+    for (const placed_entry& e : lay.entries) {
+      if (e.node_pos < t.pos || e.node_pos >= t.pos + bytes.size()) continue;
+      uint64_t at = e.node_pos - t.pos;
+      uint64_t len = 14 + bytes[at + 13];
+      EXPECT_EQ(at / 2048, (at + len - 1) / 2048) << e.rel_path << " crosses a sector";
+      EXPECT_EQ(at % 4, 0u);
+      for (uint64_t k = at; k < at + len; ++k) used[k] = true;
+    }
+    bool tails_ff = true;
+    uint64_t end = 0;
+    for (size_t k = 0; k < bytes.size(); ++k) {
+      if (used[k]) end = k + 1;
+      else if (bytes[k] != 0xFF) tails_ff = false;
+    }
+    EXPECT_TRUE(tails_ff) << "table " << t.rel_path;
+    if (t.rel_path.empty()) {
+      EXPECT_EQ(t.size, (end + 3) / 4 * 4) << "root size is its exact byte count";
+    } else {
+      EXPECT_EQ(t.size % 2048, 0u) << t.rel_path;
+    }
+    last_table_end = std::max(last_table_end, t.pos + bytes.size());
+  }
+  for (const placed_entry& e : lay.entries) {
+    if (!e.is_dir && e.size != 0) first_data = std::min(first_data, e.data_pos);
+    if (e.is_dir && e.rel_path == "bink") {
+      EXPECT_EQ(e.size, 0u);
+    }
+    if (e.is_dir && e.rel_path == "UDATA") {
+      EXPECT_EQ(e.size, 2048u);
+      EXPECT_EQ(img.get(e.data_pos, 2048), std::vector<uint8_t>(2048, 0xFF));
+    }
+  }
+  EXPECT_GE(first_data, last_table_end) << "file data follows the tables";
+  EXPECT_EQ(img.get(lay.descriptor_pos, 20), std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
+  EXPECT_EQ(img.get(lay.descriptor_pos + 2028, 20), std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
+  // Every file's bytes are where the layout says.
+  disc_node tree = listing_tree();
+  EXPECT_EQ(img.get(lay.entry("maps/s2049.bin").data_pos, 2049), tree.children[1].children[2].data);
+}
+
+TEST(ImageWriter, SparseSaveKeepsBytesAndSize) {
+  temp_dir dir;
+  disc_image img;
+  img.put(10, "abc", 3);
+  img.put(11, "XYZW", 4);  // overlaps and extends the first write
+  img.put(100, "q", 1);
+  img.resize(5000);
+  ASSERT_TRUE(img.save(dir / "s.bin"));
+  std::vector<uint8_t> got = read_file(dir / "s.bin");
+  ASSERT_EQ(got.size(), 5000u);
+  EXPECT_EQ(got, img.dense());
+  EXPECT_EQ(std::string(got.begin() + 10, got.begin() + 15), "aXYZW");
+  EXPECT_EQ(got[100], 'q');
+  img.resize(12);
+  EXPECT_EQ(img.dense(), std::vector<uint8_t>({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'X'}));
+}
+
+TEST(ImageWriter, MkdiscWritesTheSampleDisc) {
+  temp_dir dir;
+  process_output r = run_process(sibling_exe("mkdisc"), {"sample", dir / "s.iso"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  listing l = list_path(dir / "s.iso");
+  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(l.result.partition_offset, REDUMP_PARTITION_BASE);
+  EXPECT_EQ(l.result.skipped_top_level, 3u);
+  std::vector<std::string> paths;
+  for (const import_entry& e : l.entries) paths.push_back(e.rel_path + (e.is_dir ? "/" : ""));
+  std::vector<std::string> want = {"default.xbe", "maps/", "maps/Empty.dat", "maps/level01.map",
+                                   "maps/shared.map", "maps/sub/", "maps/sub/deep.bin", "media/",
+                                   "media/logo.bik", "media/ui/", "media/ui/blank/",
+                                   "media/ui/font.bin", "TDATA/"};
+  EXPECT_EQ(paths, want);
+
+  r = run_process(sibling_exe("mkdisc"), {"sample", dir / "x.iso", "0xFD90000"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(list_path(dir / "x.iso").result.partition_offset, 0xFD90000u);
+
+  r = run_process(sibling_exe("mkdisc"), {"extract-sample", dir / "ex"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<std::string> tree = list_tree(dir / "ex");
+  EXPECT_EQ(tree.size(), 18u);
+  EXPECT_NE(std::find(tree.begin(), tree.end(), "$SystemUpdate/xboxupd.xbe"), tree.end());
+  EXPECT_NE(std::find(tree.begin(), tree.end(), "media/ui/blank/"), tree.end());
+  EXPECT_EQ(read_file(dir / "ex/default.xbe"), sample_xbe());
+
+  EXPECT_EQ(run_process(sibling_exe("mkdisc"), {"sample"}).exit_code, 2);
+  EXPECT_EQ(run_process(sibling_exe("mkdisc"), {"sample", dir / "y.iso", "nope"}).exit_code, 2);
+}
+
+}  // namespace
