@@ -1,0 +1,112 @@
+// OpenQuillmoor: works from its own folder, makes sure the game files are there, has the
+// release's build kit build the game program when it is missing or stale, starts it, exits.
+#include <windows.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "launcher.h"
+#include "launcher_rules.h"
+
+namespace {
+
+const char TITLE[] = "Open Quillmoor";
+const char GAME_PROGRAM[] = "quillmoor_recomp.exe";
+
+const char BUILD_QUESTION[] =
+    "Open Quillmoor now builds the game program from your own copy of Quillmoor.\n\nThis "
+    "happens once. It takes about 10-30 minutes and needs about 3 GB of free disk space. A "
+    "window shows the progress.\n\nBuild it now?";
+const char INCOMPLETE[] =
+    "This folder is incomplete (python\\ or tools\\rara\\ is missing). Unzip the whole release "
+    "again.";
+const char NOT_BUILT[] =
+    "The game program was not built. The reason is in build\\build.log.\n\nStart "
+    "OpenQuillmoor.exe again to retry.";
+const char NOT_STARTED[] = "Could not start quillmoor_recomp.exe.";
+
+// Makes the launcher's own folder the current one, so "game", "kit" and "build" are found
+// beside it whatever folder it was started from. The wide path: the ANSI one turns
+// characters outside the code page into '?', and the folder could not be entered.
+void enter_own_folder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return;
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    if (path.size() >= 32768) return;  // longer than any Windows path: stay where we are
+    path.resize(path.size() * 2);
+  }
+  std::wstring folder = folder_of_program(path);
+  if (!folder.empty()) SetCurrentDirectoryW(folder.c_str());
+}
+
+// Runs the build in a console of its own and waits for it. Its exit code, or 1 when the
+// command cannot be started or its code cannot be read.
+DWORD run_build() {
+  std::vector<char> command(BUILD_COMMAND_LINE, BUILD_COMMAND_LINE + sizeof BUILD_COMMAND_LINE);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                      nullptr, nullptr, &startup, &process))
+    return 1;
+  scoped_handle process_handle(process.hProcess), thread_handle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 1;
+  if (!GetExitCodeProcess(process.hProcess, &code)) code = 1;
+  return code;
+}
+
+// Starts the game with the launcher's own arguments and does not wait for it. The wide
+// command line: arguments the ANSI code page cannot hold would arrive as '?'.
+int start_game(const wchar_t* arguments) {
+  std::wstring line = game_command_line(arguments ? arguments : L"");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    MessageBoxA(nullptr, NOT_STARTED, TITLE, MB_ICONERROR | MB_OK);
+    return 1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}
+
+}  // namespace
+
+int launcher_main(const wchar_t* arguments) {
+  enter_own_folder();
+  if (!ensure_game_files()) return 1;
+  bool build = !is_plain_file(GAME_PROGRAM) ||
+               kit_differs_from_stamp(read_kit_version(KIT_JSON_PATH),
+                                      read_build_stamp(BUILD_STAMP_PATH));
+  if (build) {
+    if (MessageBoxA(nullptr, BUILD_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+      return 1;
+    if (!is_plain_file("python\\python.exe") || !is_plain_file("tools\\rara\\build.py")) {
+      MessageBoxA(nullptr, INCOMPLETE, TITLE, MB_ICONERROR | MB_OK);
+      return 1;
+    }
+    if (run_build() != 0 || !is_plain_file(GAME_PROGRAM)) {
+      MessageBoxA(nullptr, NOT_BUILT, TITLE, MB_ICONWARNING | MB_OK);
+      return 1;
+    }
+  }
+  return start_game(arguments);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // The wide command line: the ANSI one has already lost what the code page cannot hold.
+  try {
+    return launcher_main(arguments_after_program_name(GetCommandLineW()).c_str());
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
+}

@@ -1,0 +1,116 @@
+#include "launcher_rules.h"
+
+#include <cstdio>
+
+#include "fs.h"
+
+namespace {
+
+// Up to `limit` bytes from the start of the file; empty when it cannot be opened.
+std::string read_head(const char* path, size_t limit) {
+  unique_file f(open_utf8(path, "rb"));
+  if (!f) return {};
+  std::string data(limit, '\0');
+  data.resize(std::fread(data.data(), 1, limit, f.get()));
+  return data;
+}
+
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+std::string kit_version_from_text(std::string_view text) {
+  // The file is read as a C string would be: nothing after a NUL byte counts.
+  text = text.substr(0, text.find('\0'));
+  const std::string_view key = "\"version\"";
+  size_t at = text.find(key);
+  if (at == std::string_view::npos) return {};
+  size_t open = text.find('"', at + key.size());
+  if (open == std::string_view::npos) return {};
+  size_t close = text.find('"', open + 1);
+  if (close == std::string_view::npos) return {};
+  if (close - open - 1 > MAX_VERSION_CHARS) return {};
+  return std::string(text.substr(open + 1, close - open - 1));
+}
+
+std::string read_kit_version(const char* kit_json_path) {
+  return kit_version_from_text(read_head(kit_json_path, 4095));
+}
+
+std::string build_stamp_from_text(std::string_view text) {
+  text = text.substr(0, MAX_VERSION_CHARS);
+  return std::string(text.substr(0, text.find_first_of(std::string_view("\r\n\0", 3))));
+}
+
+std::string read_build_stamp(const char* stamp_path) {
+  return build_stamp_from_text(read_head(stamp_path, MAX_VERSION_CHARS));
+}
+
+int kit_differs_from_stamp(const std::string& kit_version, const std::string& stamp) {
+  return !kit_version.empty() && kit_version != stamp;
+}
+
+std::wstring import_source_for_choice(std::wstring chosen) {
+  const std::wstring_view name = L"default.xbe";
+  if (chosen.size() <= name.size()) return chosen;
+  size_t cut = chosen.size() - name.size();
+  if (!is_separator(chosen[cut - 1])) return chosen;  // xdefault.xbe is a file of its own
+  for (size_t i = 0; i < name.size(); ++i) {
+    wchar_t c = chosen[cut + i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != name[i]) return chosen;
+  }
+  chosen.resize(cut);
+  // Keep the separator of a root: "\" or "E:\".
+  bool drive_root = chosen.size() == 3 && chosen[1] == L':';
+  if (chosen.size() > 1 && !drive_root) chosen.pop_back();
+  return chosen;
+}
+
+int xbe_check_skipped(const char* value) { return value && value[0] && value[0] != '0'; }
+
+std::string progress_label_text(uint64_t done, uint64_t total, const char* path) {
+  int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
+  char text[512];
+  std::snprintf(text, sizeof text, "Copying your game files...\n\n%s\n\n%.0f of %.0f MB (%d%%)",
+                path ? path : "", static_cast<double>(done) / 1048576.0,
+                static_cast<double>(total) / 1048576.0, percent);
+  return text;
+}
+
+int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_t total) {
+  return static_cast<uint32_t>(now - last_tick) >= 100 || done >= total;
+}
+
+std::string import_failure_text(int status, const char* message) {
+  char text[1200];
+  std::snprintf(text, sizeof text, "The import did not finish:\n\n%s\n\n%s", message ? message : "",
+                status == -7 ? "This build runs one version of Quillmoor only (the original retail "
+                               "disc). Nothing of yours was changed."
+                             : "Nothing of yours was changed.");
+  return text;
+}
+
+std::wstring arguments_after_program_name(const wchar_t* command_line) {
+  if (!command_line) return {};
+  const wchar_t* p = command_line;
+  if (*p == L'"') {
+    ++p;
+    while (*p && *p != L'"') ++p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != L' ' && *p != L'\t') ++p;
+  }
+  while (*p == L' ' || *p == L'\t') ++p;
+  return p;
+}
+
+std::wstring game_command_line(const std::wstring& arguments) {
+  return L"\"quillmoor_recomp.exe\" " + arguments;
+}
+
+std::wstring folder_of_program(const std::wstring& program_path) {
+  size_t last = program_path.find_last_of(L'\\');
+  if (last == std::wstring::npos) return {};
+  return program_path.substr(0, last + 1);
+}

@@ -1,0 +1,70 @@
+// The launcher's decisions that need no window or process: reading the kit and stamp files,
+// turning the chosen file into an import source, the skip switch, the progress text and the
+// command lines. Portable, so they are tested on their own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Paths relative to the launcher's folder (its current directory).
+inline constexpr char KIT_JSON_PATH[] = "kit\\kit.json";
+inline constexpr char BUILD_STAMP_PATH[] = "build\\stamp";
+inline constexpr char GAME_XBE_PATH[] = "game\\default.xbe";
+
+// Values longer than this count as no version at all.
+inline constexpr size_t MAX_VERSION_CHARS = 127;
+
+// The "version" string of kit.json: the text between the first two double quotes after the
+// first "\"version\"" within the file's first 4,095 bytes. Empty when the file, the key or
+// either quote is missing, or the value has 128 characters or more. No other JSON syntax is
+// interpreted: the kit writes this key itself.
+std::string kit_version_from_text(std::string_view text);
+std::string read_kit_version(const char* kit_json_path);
+
+// The first line of the stamp the build wrote (at most 127 characters, cut at '\r' or '\n').
+// Empty when the file is missing.
+std::string build_stamp_from_text(std::string_view text);
+std::string read_build_stamp(const char* stamp_path);
+
+// 1 when the build must run for a present game program: the kit names a version and the
+// stamp is not exactly that version.
+int kit_differs_from_stamp(const std::string& kit_version, const std::string& stamp);
+
+// The import source for a file chosen in the open-file dialog: a chosen default.xbe stands
+// for the extracted copy around it, so its folder is returned; anything else (an image, or
+// a file merely ending in "default.xbe" such as xdefault.xbe) is returned unchanged. A drive
+// root keeps its separator: "E:" alone would mean the current folder of drive E.
+std::wstring import_source_for_choice(std::wstring chosen);
+
+// 1 when RECOMP_SKIP_XBE_CHECK (null when unset) switches the digest check off: set,
+// non-empty, and not starting with '0'.
+int xbe_check_skipped(const char* value);
+
+// The progress label's text for `done` of `total` bytes while `path` is copied.
+std::string progress_label_text(uint64_t done, uint64_t total, const char* path);
+
+// 1 when a progress update is to be shown: 100 ms or more since the last one (tick counts
+// wrap, so the difference is unsigned), or the import has reached its total.
+int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_t total);
+
+// The retry question's text after an import ended with `status` and `message`.
+std::string import_failure_text(int status, const char* message);
+
+// Everything after the program name in a Windows command line, as the program received it:
+// the name ends at the closing quote when it starts with one, else at the first space or
+// tab; the blanks after it are skipped. Nothing else is touched, so quoting survives.
+std::wstring arguments_after_program_name(const wchar_t* command_line);
+
+// The game program's command line: its quoted name, one space, then the arguments.
+std::wstring game_command_line(const std::wstring& arguments);
+
+// The command that runs the build in its own console. On failure it keeps the console open
+// until a key is pressed, so the player can read what went wrong.
+inline constexpr char BUILD_COMMAND_LINE[] =
+    "cmd.exe /c \"python\\python.exe -I tools\\rara\\build.py || (echo. & echo Press a key "
+    "to close this window. & pause >nul & exit /b 1)\"";
+
+// The folder part of the program's own path including its last '\\' (so a drive root stays
+// "E:\\", not "E:", which would name the drive's current folder); empty when there is none.
+std::wstring folder_of_program(const std::wstring& program_path);

@@ -1,0 +1,258 @@
+#include "driver.h"
+
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "fs.h"
+
+namespace {
+
+constexpr DWORD POLL_MS = 20;
+constexpr UINT SEND_TIMEOUT_MS = 5000;
+
+std::wstring wide(const std::string& s) { return s.empty() ? std::wstring() : utf8_to_wide(s.c_str()); }
+std::string narrow(const std::wstring& s) { return s.empty() ? std::string() : wide_to_utf8(s.c_str()); }
+
+std::wstring class_of(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+// The text of a window of another process: WM_GETTEXT is marshalled across processes,
+// GetWindowText is not for controls.
+std::wstring text_of(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS,
+                           &length))
+    return {};
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &copied))
+    return {};
+  text.resize(copied);
+  return text;
+}
+
+bool wait_gone(HWND window, DWORD timeout_ms) {
+  for (DWORD waited = 0; IsWindow(window); waited += POLL_MS) {
+    if (waited >= timeout_ms) return false;
+    Sleep(POLL_MS);
+  }
+  return true;
+}
+
+struct window_search {
+  DWORD pid;
+  std::wstring title;
+  HWND found = nullptr;
+};
+
+}  // namespace
+
+launcher_process::~launcher_process() {
+  if (process_) {
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_, 255);
+      WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+  }
+  if (!err_path_.empty()) DeleteFileW(err_path_.c_str());
+}
+
+bool launcher_process::start(const std::string& exe, const std::wstring& arguments,
+                             const std::string& folder, const std::optional<std::string>& skip_check) {
+  wchar_t temp[MAX_PATH + 1];
+  wchar_t name[MAX_PATH + 1];
+  if (!GetTempPathW(MAX_PATH + 1, temp) || !GetTempFileNameW(temp, L"qml", 0, name)) return false;
+  err_path_ = name;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE err = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (err == INVALID_HANDLE_VALUE) return false;
+
+  std::wstring command = L"\"" + wide(exe) + L"\"";
+  if (!arguments.empty()) command += L" " + arguments;
+  // The child copies our environment: set the switch just for this start.
+  SetEnvironmentVariableW(L"RECOMP_SKIP_XBE_CHECK", skip_check ? wide(*skip_check).c_str() : nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdError = err;
+  PROCESS_INFORMATION info{};
+  BOOL ok = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                           wide(folder).c_str(), &startup, &info);
+  SetEnvironmentVariableW(L"RECOMP_SKIP_XBE_CHECK", nullptr);
+  CloseHandle(err);
+  if (!ok) return false;
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  pid_ = info.dwProcessId;
+  return true;
+}
+
+int launcher_process::wait_exit(DWORD timeout_ms) {
+  if (!process_ || WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return static_cast<int>(code);
+}
+
+bool launcher_process::running() const {
+  return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+std::string launcher_process::err() const {
+  HANDLE f = CreateFileW(err_path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  CloseHandle(f);
+  // The C runtime writes standard error in text mode: fold "\r\n" back to "\n".
+  std::string folded;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) folded += text[i];
+  return folded;
+}
+
+HWND wait_window(const launcher_process& process, const std::string& title, DWORD timeout_ms) {
+  window_search search{process.pid(), wide(title)};
+  for (DWORD waited = 0;; waited += POLL_MS) {
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+          auto* s = reinterpret_cast<window_search*>(param);
+          DWORD pid = 0;
+          GetWindowThreadProcessId(window, &pid);
+          if (pid != s->pid || !IsWindowVisible(window)) return TRUE;
+          wchar_t text[512] = {};
+          GetWindowTextW(window, text, 512);
+          if (s->title != text) return TRUE;
+          s->found = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    if (waited >= timeout_ms || !process.running()) return nullptr;
+    Sleep(POLL_MS);
+  }
+}
+
+bool has_visible_window(DWORD pid) {
+  window_search search{pid, L""};
+  EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<window_search*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != s->pid || !IsWindowVisible(window)) return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found != nullptr;
+}
+
+std::vector<std::string> static_texts(HWND window) {
+  std::vector<HWND> children;
+  EnumChildWindows(
+      window,
+      [](HWND child, LPARAM param) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&children));
+  std::vector<std::string> texts;
+  for (HWND child : children) {
+    if (_wcsicmp(class_of(child).c_str(), L"Static") != 0) continue;
+    std::wstring text = text_of(child);
+    if (!text.empty()) texts.push_back(narrow(text));
+  }
+  return texts;
+}
+
+std::string message_text(HWND box) {
+  std::vector<std::string> texts = static_texts(box);
+  return texts.size() == 1 ? texts[0] : std::string();
+}
+
+bool press(HWND dialog, int id) {
+  if (!PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                    reinterpret_cast<LPARAM>(GetDlgItem(dialog, id))))
+    return false;
+  return wait_gone(dialog, 10000);
+}
+
+bool choose_file(HWND dialog, const std::string& path) {
+  // The file name box: an edit inside combo box cmb13 (0x47c) in the Explorer-style dialog,
+  // or edit edt1 (0x480) in older templates.
+  HWND edit = nullptr;
+  if (HWND combo = GetDlgItem(dialog, 0x47c)) {
+    edit = _wcsicmp(class_of(combo).c_str(), L"Edit") == 0 ? combo
+                                                           : FindWindowExW(combo, nullptr, L"Edit", nullptr);
+  }
+  if (!edit) edit = GetDlgItem(dialog, 0x480);
+  if (!edit) return false;
+  std::wstring text = wide(path);
+  DWORD_PTR ignored = 0;
+  if (!SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                           SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &ignored))
+    return false;
+  return press(dialog, IDOK);
+}
+
+bool screenshot(const std::string& png_path) {
+  // ImageMagick's import, a Unix program: wine starts non-PE files as native processes.
+  using unix_name_fn = char* (*)(const wchar_t*);
+  auto to_unix = reinterpret_cast<unix_name_fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!to_unix) return false;
+  DeleteFileW(wide(png_path).c_str());
+  char* unix_path = to_unix(wide(png_path).c_str());
+  if (!unix_path) return false;
+  std::wstring command = L"/usr/bin/import -window root \"" + wide(unix_path) + L"\"";
+  HeapFree(GetProcessHeap(), 0, unix_path);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(L"Z:\\usr\\bin\\import", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  WaitForSingleObject(info.hProcess, 20000);
+  CloseHandle(info.hProcess);
+  // The native process may not be waitable through its handle: wait for the file instead.
+  for (int i = 0; i < 200; ++i) {
+    uint64_t size = 0;
+    if (path_kind(png_path.c_str(), &size) == 1 && size > 0) {
+      Sleep(300);  // let it finish writing
+      return true;
+    }
+    Sleep(50);
+  }
+  return false;
+}
+
+int suspend_other_threads(DWORD pid, HWND window, bool suspend) {
+  DWORD ui_thread = GetWindowThreadProcessId(window, nullptr);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  int touched = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != pid || entry.th32ThreadID == ui_thread) continue;
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+    if (!thread) continue;
+    if ((suspend ? SuspendThread(thread) : ResumeThread(thread)) != static_cast<DWORD>(-1)) ++touched;
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return touched;
+}

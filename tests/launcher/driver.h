@@ -1,0 +1,69 @@
+// Drives the launcher under test through its real windows, from another process of the same
+// wine session: starts it, finds its windows by title, reads their static texts, presses
+// their buttons and fills the open-file dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Generous bounds: wine may take seconds to bring up its first window.
+constexpr DWORD WINDOW_TIMEOUT_MS = 30000;
+constexpr DWORD EXIT_TIMEOUT_MS = 60000;
+
+// A started launcher. Killed on destruction if it is still running (a failed test).
+class launcher_process {
+ public:
+  launcher_process() = default;
+  ~launcher_process();
+  launcher_process(const launcher_process&) = delete;
+  launcher_process& operator=(const launcher_process&) = delete;
+
+  // Starts `exe` with the wide `arguments` appended to its quoted name, in `folder` (UTF-8),
+  // with RECOMP_SKIP_XBE_CHECK set to `skip_check` or removed when there is none. Standard
+  // error goes to a file read by err(). False when it cannot be started.
+  bool start(const std::string& exe, const std::wstring& arguments, const std::string& folder,
+             const std::optional<std::string>& skip_check = std::nullopt);
+
+  DWORD pid() const { return pid_; }
+  // The exit code, or -1 when it has not ended within `timeout_ms`.
+  int wait_exit(DWORD timeout_ms = EXIT_TIMEOUT_MS);
+  bool running() const;
+  // What it wrote to standard error so far.
+  std::string err() const;
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+  std::wstring err_path_;
+};
+
+// A visible top-level window of process `pid` titled exactly `title`; null after the time-out
+// or when the process ended first.
+HWND wait_window(const launcher_process& process, const std::string& title,
+                 DWORD timeout_ms = WINDOW_TIMEOUT_MS);
+// Whether the process has any visible top-level window.
+bool has_visible_window(DWORD pid);
+
+// Texts of the window's STATIC children in creation order, empty texts left out.
+std::vector<std::string> static_texts(HWND window);
+// The text of a message box (its one STATIC with text); "" when there is none.
+std::string message_text(HWND box);
+
+// Presses the dialog button `id` (IDOK, IDCANCEL, IDRETRY...) and waits until the dialog is
+// gone. False when it stays.
+bool press(HWND dialog, int id);
+
+// Types `path` into the open-file dialog's file name box and presses Open. False when the
+// box is not found or the dialog stays open.
+bool choose_file(HWND dialog, const std::string& path);
+
+// Saves a screenshot of the whole (virtual X) screen as `png_path` (a Windows path into the
+// build tree). False when it could not be taken.
+bool screenshot(const std::string& png_path);
+
+// Suspends (or resumes) every thread of `pid` but the one owning `window`: freezes an import
+// mid-way while its window stays responsive. Returns how many threads were touched.
+int suspend_other_threads(DWORD pid, HWND window, bool suspend);

@@ -1,0 +1,163 @@
+// OpenQuillmoor as the player meets it: started in a release folder with a stand-in build
+// kit, answered through its real windows, judged by its exit code, the files it left and
+// the command lines the stand-ins recorded.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "fs.h"
+#include "image_writer.h"
+#include "sample_xbe.h"
+#include "testutil.h"
+
+namespace {
+
+// The texts the player reads, exactly.
+const char FIRST_QUESTION[] =
+    "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nNo game files were found "
+    "next to this program. Choose your disc image (a Redump .iso or an XISO) or the default.xbe "
+    "of an extracted copy, and the files the game needs (about 4.5 GB) are copied into the "
+    "'game' folder.\n\nChoose your game now?";
+const char WRONG_XBE[] =
+    "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
+    "built for (the original retail disc).\n\nMove that folder away and start again to import "
+    "your disc.";
+const char BUILD_QUESTION[] =
+    "Open Quillmoor now builds the game program from your own copy of Quillmoor.\n\nThis "
+    "happens once. It takes about 10-30 minutes and needs about 3 GB of free disk space. A "
+    "window shows the progress.\n\nBuild it now?";
+const char INCOMPLETE[] =
+    "This folder is incomplete (python\\ or tools\\rara\\ is missing). Unzip the whole release "
+    "again.";
+const char NOT_BUILT[] =
+    "The game program was not built. The reason is in build\\build.log.\n\nStart "
+    "OpenQuillmoor.exe again to retry.";
+const char NOT_STARTED[] = "Could not start quillmoor_recomp.exe.";
+const char DIALOG_TITLE[] = "Choose your Quillmoor disc image (or default.xbe in an extracted copy)";
+const char PROGRESS_TITLE[] = "Quillmoor - importing your disc";
+const char BUILD_COMMAND[] =
+    "cmd.exe /c \"python\\python.exe -I tools\\rara\\build.py || (echo. & echo Press a key to "
+    "close this window. & pause >nul & exit /b 1)\"";
+const char VERIFIED[] = "[RARA] game\\default.xbe: retail SHA-256 OK\n";
+const char SKIPPED[] = "[RARA] XBE hash check skipped (RECOMP_SKIP_XBE_CHECK)\n";
+const std::string WRONG_LINE = std::string("[RARA] game\\default.xbe is not the supported retail build (want SHA-256 ") +
+                               SAMPLE_XBE_SHA256 + ")\n";
+
+// "クイルムア" (Quillmoor in katakana), outside any Western ANSI code page.
+const char JP[] = "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2";
+
+std::wstring wide(const std::string& s) { return s.empty() ? std::wstring() : utf8_to_wide(s.c_str()); }
+
+void copy_exe(const std::string& base, const std::string& to) {
+  std::string from = sibling_exe(base);
+  write_file(to, "");  // creates the parent folders
+  ASSERT_TRUE(CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE)) << from << " -> " << to;
+}
+
+// A release folder as the player unzips it: the launcher, the Python runtime and the build
+// script (stand-ins), the kit description; no game files, no game program yet.
+class release {
+ public:
+  explicit release(const std::string& name = "Open Quillmoor") : root_(base_ / name) {
+    copy_exe("OpenQuillmoor_sample", path("OpenQuillmoor.exe"));
+    copy_exe("launcher_standin_cmd", path("cmd.exe"));
+    copy_exe("launcher_standin_python", path("python\\python.exe"));
+    copy_exe("launcher_standin_game", path("python\\game_standin.exe"));
+    write_file(path("tools\\rara\\build.py"), "# the build script\n");
+    write_file(path("kit\\kit.json"), "{\n  \"name\": \"quillmoor kit\",\n  \"version\": \"1.2\"\n}\n");
+  }
+  std::string path(const std::string& rel) const { return join_out_path(root_.c_str(), rel.c_str()); }
+  const std::string& root() const { return root_; }
+  const std::string& base() const { return base_.path(); }
+
+  void put_game_files(const std::vector<uint8_t>& xbe = sample_xbe()) { write_file(path("game\\default.xbe"), xbe); }
+  // A game program built earlier from kit `stamp`.
+  void put_built_game(const std::string& stamp = "1.2\r\n") {
+    copy_exe("launcher_standin_game", path("quillmoor_recomp.exe"));
+    write_file(path("build\\stamp"), stamp);
+  }
+
+  // Starts the launcher (from its own folder unless `folder` is given).
+  bool start(const std::wstring& arguments = L"", const std::optional<std::string>& skip = std::nullopt,
+             const std::string& folder = "") {
+    return launcher.start(path("OpenQuillmoor.exe"), arguments, folder.empty() ? root_ : folder, skip);
+  }
+  // The box titled `title`: its text, after pressing `button`. "(no window)" when none came.
+  std::string answer(const std::string& title, int button) {
+    HWND box = wait_window(launcher, title);
+    if (!box) return "(no window)";
+    std::string text = message_text(box);
+    EXPECT_TRUE(press(box, button)) << title;
+    return text;
+  }
+  std::string log(const std::string& rel) const { return read_text(path(rel)); }
+  bool exists(const std::string& rel) const { return path_kind(path(rel).c_str(), nullptr) != 0; }
+
+  launcher_process launcher;
+
+ private:
+  temp_dir base_;
+  std::string root_;
+};
+
+std::string game_log_for(const release& r, const std::string& arguments) {
+  return "command \"quillmoor_recomp.exe\" " + arguments + "\nfolder " + r.root() + "\n";
+}
+
+// Waits for the game stand-in's record (the launcher does not wait for the game).
+std::string wait_game_log(const release& r) {
+  for (int i = 0; i < 500 && !r.exists("game_log.txt"); ++i) Sleep(20);
+  Sleep(100);
+  return r.log("game_log.txt");
+}
+
+TEST(LauncherFlow, FirstStartDeclinedWritesNothing) {
+  release r;
+  std::vector<std::string> before = list_tree(r.root());
+  ASSERT_TRUE(r.start());
+  EXPECT_EQ(r.answer("Quillmoor", IDOK), FIRST_QUESTION);
+  // A cancelled dialog asks the first question again.
+  HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(press(dialog, IDCANCEL));
+  HWND again = wait_window(r.launcher, "Quillmoor");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(message_text(again), FIRST_QUESTION);
+  ASSERT_TRUE(screenshot(exe_dir() + "\\screenshot-first-question.png"));
+  ASSERT_TRUE(press(again, IDCANCEL));
+  EXPECT_EQ(r.launcher.wait_exit(), 1);
+  EXPECT_EQ(list_tree(r.root()), before);
+  EXPECT_EQ(r.launcher.err(), "");
+}
+
+TEST(LauncherFlow, GameStartsWithTheLaunchersArguments) {
+  struct {
+    std::string folder_name;
+    bool started_elsewhere;
+    std::string arguments;
+  } cases[] = {
+      {"Open Quillmoor", false, ""},
+      {"Open Quillmoor", true, std::string("--save \"C:\\My Saves\\") + JP + "\"  -x " + JP + " \\\"q\\\""},
+      {std::string(JP) + " 1.0", true, std::string("--lang ") + JP},
+      {std::string(JP) + " 1.0", false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder_name + " | " + c.arguments);
+    release r(c.folder_name);
+    r.put_game_files();
+    r.put_built_game();
+    temp_dir elsewhere;
+    ASSERT_TRUE(r.start(wide(c.arguments), std::nullopt, c.started_elsewhere ? elsewhere.path() : ""));
+    EXPECT_EQ(r.launcher.wait_exit(), 0);
+    EXPECT_EQ(wait_game_log(r), game_log_for(r, c.arguments));
+    EXPECT_EQ(r.launcher.err(), VERIFIED);
+    EXPECT_FALSE(r.exists("cmd_log.txt"));
+    EXPECT_EQ(list_tree(elsewhere.path()), std::vector<std::string>{});
+  }
+}
+
+}  // namespace

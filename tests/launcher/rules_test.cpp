@@ -1,0 +1,187 @@
+// The launcher's portable rules: kit and stamp files, the chosen file, the skip switch, the
+// progress text and throttle, the command lines.
+#include <gtest/gtest.h>
+
+#include "launcher_rules.h"
+#include "testutil.h"
+
+namespace {
+
+TEST(KitVersion, ReadsTheFirstVersionString) {
+  const std::string v127(127, 'v');
+  struct {
+    std::string text;
+    std::string version;
+  } cases[] = {
+      {R"({"name": "kit", "version": "1.2", "x": "y"})", "1.2"},
+      {"{\"version\"\n:\n\"2026.12-rc1\"}", "2026.12-rc1"},
+      {R"({"version": ""})", ""},
+      {R"({"version": "a", "version": "b"})", "a"},
+      {R"({"versions": "1.0", "version": "2.0"})", "2.0"},  // the key with its quotes
+      {R"({"version": 3, "name": "x"})", "name"},  // no JSON: the next two quotes, whatever they hold
+      {R"({"version": "1.2)", ""},                // no closing quote
+      {R"({"version": 1})", ""},                  // no quotes at all
+      {R"({"name": "kit"})", ""},
+      {"", ""},
+      {"{\"version\": \"" + v127 + "\"}", v127},
+      {"{\"version\": \"" + v127 + "w\"}", ""},  // 128 characters count as none
+      {std::string("{\"x\": 1}\0{\"version\": \"9\"}", 25), ""},  // nothing after a NUL counts
+  };
+  for (const auto& c : cases) EXPECT_EQ(kit_version_from_text(c.text), c.version) << c.text;
+}
+
+TEST(KitVersion, ReadsOnlyTheFileHead) {
+  temp_dir dir;
+  EXPECT_EQ(read_kit_version((dir / "missing.json").c_str()), "");
+  // The key must start within the first 4,095 bytes and the value end within them.
+  std::string pad(4095 - std::string(R"({"version": "1.4"})").size(), ' ');
+  write_file(dir / "fits.json", pad + R"({"version": "1.4"})");
+  EXPECT_EQ(read_kit_version((dir / "fits.json").c_str()), "1.4");
+  write_file(dir / "beyond.json", pad + R"(  {"version": "1.4"})");  // closing quote at 4,095
+  EXPECT_EQ(read_kit_version((dir / "beyond.json").c_str()), "");
+}
+
+TEST(BuildStamp, FirstLineOnly) {
+  const std::string s127(127, 's');
+  struct {
+    std::string text;
+    std::string stamp;
+  } cases[] = {
+      {"1.2\r\nbuilt later\r\n", "1.2"}, {"1.2\n", "1.2"},     {"1.2\r", "1.2"},
+      {"1.2", "1.2"},                    {"\r\n1.2", ""},      {"", ""},
+      {s127 + "tail", s127},             {" 1.2 \n", " 1.2 "}, {std::string("1.\0002", 4), "1."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(build_stamp_from_text(c.text), c.stamp) << c.text;
+
+  temp_dir dir;
+  EXPECT_EQ(read_build_stamp((dir / "stamp").c_str()), "");
+  write_file(dir / "stamp", "3.0\r\nnext\r\n");
+  EXPECT_EQ(read_build_stamp((dir / "stamp").c_str()), "3.0");
+}
+
+TEST(BuildStamp, DecidesTheRebuild) {
+  struct {
+    const char* kit;
+    const char* stamp;
+    int differs;
+  } cases[] = {
+      {"1.2", "1.2", 0}, {"", "1.2", 0}, {"", "", 0}, {"1.3", "1.2", 1}, {"1.2", "", 1},
+      {"1.2", "1.2 ", 1}, {"A", "a", 1},  // exact and case-sensitive
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(kit_differs_from_stamp(c.kit, c.stamp), c.differs) << c.kit << " / " << c.stamp;
+}
+
+TEST(ChosenFile, DefaultXbeStandsForItsFolder) {
+  struct {
+    const wchar_t* chosen;
+    const wchar_t* source;
+  } cases[] = {
+      {L"D:\\rip\\DEFAULT.XBE", L"D:\\rip"},
+      {L"D:\\rip\\default.xbe", L"D:\\rip"},
+      {L"D:/rip/Default.Xbe", L"D:/rip"},
+      {L"\\\\server\\share\\game\\default.xbe", L"\\\\server\\share\\game"},
+      {L"E:\\default.xbe", L"E:\\"},  // the drive's root, not its current folder
+      {L"E:/default.xbe", L"E:/"},
+      {L"\\default.xbe", L"\\"},
+      {L"D:\\rip\\xdefault.xbe", L"D:\\rip\\xdefault.xbe"},  // a file of its own
+      {L"D:\\rip\\default.xbe.iso", L"D:\\rip\\default.xbe.iso"},
+      {L"D:\\images\\quillmoor.iso", L"D:\\images\\quillmoor.iso"},
+      {L"D:\\rip\\default.xb", L"D:\\rip\\default.xb"},
+      {L"default.xbe", L"default.xbe"},
+      {L"D:\\\x30B2\x30FC\x30E0\\default.xbe", L"D:\\\x30B2\x30FC\x30E0"},
+  };
+  for (const auto& c : cases) {
+    std::wstring got = import_source_for_choice(c.chosen);
+    EXPECT_TRUE(got == c.source) << "case " << (&c - cases);
+  }
+}
+
+TEST(SkipSwitch, OnlyANonEmptyValueNotStartingWithZero) {
+  struct {
+    const char* value;
+    int skipped;
+  } cases[] = {
+      {nullptr, 0}, {"", 0}, {"0", 0}, {"0x", 0}, {"00", 0},
+      {"1", 1},     {"yes", 1}, {" 0", 1}, {"false", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(xbe_check_skipped(c.value), c.skipped) << (c.value ? c.value : "(unset)");
+}
+
+TEST(Progress, LabelText) {
+  const uint64_t mb = 1048576;
+  EXPECT_EQ(progress_label_text(0, 0, nullptr), "Copying your game files...\n\n\n\n0 of 0 MB (0%)");
+  EXPECT_EQ(progress_label_text(512 * 1024, 4 * mb, "maps/ui.map"),
+            "Copying your game files...\n\nmaps/ui.map\n\n0 of 4 MB (12%)");
+  EXPECT_EQ(progress_label_text(3 * mb, 3 * mb, "media/x.bik"),
+            "Copying your game files...\n\nmedia/x.bik\n\n3 of 3 MB (100%)");
+  // 4.5 GB of game files: no overflow in the percentage.
+  EXPECT_EQ(progress_label_text(4608 * mb - 1, 4608 * mb, "a"),
+            "Copying your game files...\n\na\n\n4608 of 4608 MB (99%)");
+  // The label's buffer holds 511 bytes; a long path is cut, not overrun.
+  EXPECT_EQ(progress_label_text(1, 2, std::string(600, 'p').c_str()).size(), 511u);
+}
+
+TEST(Progress, AtMostEveryTenthSecondButNeverTheLast) {
+  struct {
+    uint32_t now, last;
+    uint64_t done, total;
+    int due;
+  } cases[] = {
+      {1000, 950, 10, 100, 0},        {1000, 900, 10, 100, 1},  {1000, 901, 10, 100, 0},
+      {1000, 999, 100, 100, 1},       {1000, 1000, 0, 0, 1},    // an empty import finishes too
+      {5, 0xFFFFFFF0u, 10, 100, 0},  // 21 ms across the wrap of the tick count
+      {100, 0xFFFFFFF0u, 10, 100, 1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(progress_update_due(c.now, c.last, c.done, c.total), c.due) << c.now << " " << c.last;
+}
+
+TEST(ImportFailure, TwoPartMessage) {
+  EXPECT_EQ(import_failure_text(-4, "not an Xbox disc image"),
+            "The import did not finish:\n\nnot an Xbox disc image\n\nNothing of yours was changed.");
+  EXPECT_EQ(import_failure_text(-7, "default.xbe is not the supported build"),
+            "The import did not finish:\n\ndefault.xbe is not the supported build\n\nThis build "
+            "runs one version of Quillmoor only (the original retail disc). Nothing of yours was "
+            "changed.");
+  EXPECT_EQ(import_failure_text(-9, ""),
+            "The import did not finish:\n\n\n\nNothing of yours was changed.");
+}
+
+TEST(CommandLine, ArgumentsAfterTheProgramName) {
+  struct {
+    const wchar_t* line;
+    const wchar_t* arguments;
+  } cases[] = {
+      {L"\"C:\\Open Quillmoor\\OpenQuillmoor.exe\"", L""},
+      {L"\"C:\\Open Quillmoor\\OpenQuillmoor.exe\" ", L""},
+      {L"\"C:\\Open Quillmoor\\OpenQuillmoor.exe\"  -w  \"a b\" ", L"-w  \"a b\" "},
+      {L"OpenQuillmoor.exe\t--fullscreen", L"--fullscreen"},
+      {L"C:\\q\\OpenQuillmoor.exe \\\"x\\\" \x30AF\x30A4\x30EB", L"\\\"x\\\" \x30AF\x30A4\x30EB"},
+      {L"\"C:\\q\\Open\"Quillmoor.exe x", L"Quillmoor.exe x"},
+      {L"\"unterminated", L""},
+      {L"", L""},
+  };
+  for (const auto& c : cases) {
+    std::wstring got = arguments_after_program_name(c.line);
+    EXPECT_TRUE(got == c.arguments) << "case " << (&c - cases);
+  }
+  EXPECT_TRUE(arguments_after_program_name(nullptr).empty());
+  EXPECT_TRUE(game_command_line(L"") == L"\"quillmoor_recomp.exe\" ");
+  EXPECT_TRUE(game_command_line(L"-w \"a b\"") == L"\"quillmoor_recomp.exe\" -w \"a b\"");
+}
+
+TEST(CommandLine, OwnFolderKeepsADriveRootWhole) {
+  struct {
+    const wchar_t* program;
+    const wchar_t* folder;
+  } cases[] = {
+      {L"C:\\Games\\Open Quillmoor\\OpenQuillmoor.exe", L"C:\\Games\\Open Quillmoor\\"},
+      {L"E:\\OpenQuillmoor.exe", L"E:\\"},
+      {L"\\\\server\\share\\OpenQuillmoor.exe", L"\\\\server\\share\\"},
+      {L"OpenQuillmoor.exe", L""},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(folder_of_program(c.program) == c.folder) << "case " << (&c - cases);
+}
+
+}  // namespace
