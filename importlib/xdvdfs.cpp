@@ -94,18 +94,20 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
     set_import_error(ctx->result, "directory table too large (damaged image?)");
     return IMPORT_ERR_DAMAGED;
   }
+  const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
+  auto unreadable = [&] {
+    set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
+                     static_cast<unsigned>(sector));
+    return IMPORT_ERR_DAMAGED;
+  };
+  // Bounds first: a damaged size must not cost 64 MiB of memory before the read fails.
+  if (position > ctx->image_size || size > ctx->image_size - position) return unreadable();
   try {
     const uint32_t slots = size / 4 + 1 < MAX_NODES ? size / 4 + 1 : MAX_NODES;
     std::unique_ptr<uint8_t[]> table(new uint8_t[size]);
     std::unique_ptr<uint8_t[]> visited(new uint8_t[slots]());
     std::unique_ptr<uint16_t[]> stack(new uint16_t[slots]);
-
-    const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
-    if (image_read_at(ctx, position, table.get(), size) != 0) {
-      set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
-                       static_cast<unsigned>(sector));
-      return IMPORT_ERR_DAMAGED;
-    }
+    if (image_read_at(ctx, position, table.get(), size) != 0) return unreadable();
     const uint8_t* t = table.get();
     if (size >= 4 && t[0] == 0xFF && t[1] == 0xFF && t[2] == 0xFF && t[3] == 0xFF)
       return IMPORT_OK;

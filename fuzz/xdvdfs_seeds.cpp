@@ -1,0 +1,64 @@
+// Writes the lister fuzzer's seed corpus into the folder given: small images made by the
+// test image writer, in the fuzzer's input form (see xdvdfs_input.h).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "fs.h"
+#include "image_writer.h"
+#include "testutil.h"
+#include "xdvdfs_input.h"
+
+namespace {
+
+bool save_seed(const std::string& dir, const char* name, const disc_node& root,
+               const image_options& options = {}) {
+  std::vector<uint8_t> img = write_image_to_memory(root, options);
+  std::string path = join_out_path(dir.c_str(), name);
+  unique_file f(open_utf8(path.c_str(), "wb"));
+  size_t n = img.size() - FUZZ_IMPLIED_PREFIX;
+  return f && std::fwrite(img.data() + FUZZ_IMPLIED_PREFIX, 1, n, f.get()) == n &&
+         std::fclose(f.release()) == 0;
+}
+
+disc_node small_tree() {
+  return dir_node("", {
+      file_node("default.xbe", pattern_bytes(64, 1)),
+      dir_node("maps", {file_node("a.bin", pattern_bytes(300, 2)), file_node("empty", {}),
+                        dir_node("sub", {file_node("deep.bin", pattern_bytes(10, 3))}),
+                        ff_dir_node("blank")}),
+      dir_node("MEDIA", {file_node("x.bin", pattern_bytes(10, 4)), dir_node("none")}),
+      dir_node("extras", {file_node("junk", pattern_bytes(10, 5))}),
+      file_node("readme.txt", pattern_bytes(5, 6)),
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 || make_dirs(argv[1]) != 0) {
+    std::fprintf(stderr, "usage: xdvdfs_seeds <corpus-folder>\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  std::vector<disc_node> wide;
+  for (int i = 0; i < 120; ++i) wide.push_back(file_node("f" + std::to_string(i * 37 % 120), {}));
+  disc_node deep = dir_node("d12", {file_node("leaf", {7})});
+  for (int i = 11; i >= 1; --i) deep = dir_node(i == 1 ? "bink" : "d" + std::to_string(i), {deep});
+  image_options ffff;
+  ffff.none_as_ffff = true;
+
+  bool ok = save_seed(dir, "seed-small", small_tree()) &&
+            save_seed(dir, "seed-small-ffff", small_tree(), ffff) &&
+            save_seed(dir, "seed-empty-root", dir_node("")) &&
+            save_seed(dir, "seed-ff-root", ff_dir_node("")) &&
+            save_seed(dir, "seed-wide", dir_node("", {dir_node("TDATA", std::move(wide))})) &&
+            save_seed(dir, "seed-deep", dir_node("", {deep})) &&
+            save_seed(dir, "seed-unsafe",
+                      dir_node("", {dir_node("udata", {file_node("a\x01:b", {1}), file_node("ok", {2})})}));
+  if (!ok) {
+    std::fprintf(stderr, "xdvdfs_seeds: cannot write the corpus in %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}
