@@ -1,16 +1,125 @@
+// The import driver: checks, listing, the verified copy of default.xbe, everything else,
+// and the final verification on disk.
 #include "import.h"
 
 #include <cstring>
 #include <new>
 #include <string>
 
+#include "copier.h"
 #include "entries.h"
+#include "folder_source.h"
 #include "fs.h"
+#include "sha256.h"
+#include "xdvdfs.h"
+
+namespace {
+
+// Steps after the first checks; `ctx`, `job` and every file they hold are released by
+// their owners in import_game whatever happens here.
+int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
+  import_result* result = ctx->result;
+
+  int status;
+  if (path_kind(source, nullptr) == 2) {
+    result->is_disc_image = 0;
+    status = folder_walk(ctx, source, nullptr, 0);
+  } else {
+    status = xdvdfs_open_image(ctx, source);
+  }
+  if (status != IMPORT_OK) return status;
+
+  size_t xbe_index = 0;
+  bool have_xbe = false;
+  for (size_t i = 0; i < ctx->entries.size(); ++i) {
+    const import_entry& e = ctx->entries[i];
+    if (e.is_dir) continue;
+    job->total += e.size;
+    if (e.rel_path.find('/') == std::string::npos && equals_nocase(e.rel_path.c_str(), "default.xbe")) {
+      xbe_index = i;
+      have_xbe = true;
+    }
+  }
+  if (!have_xbe) {
+    set_import_error(result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?",
+                     source);
+    return IMPORT_ERR_NO_XBE;
+  }
+
+  if (make_dirs(out) != 0) {
+    set_import_error(result, "cannot create output folder %s", out);
+    return IMPORT_ERR_OUTPUT_IO;
+  }
+  job->buffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK]);
+  if (!job->buffer) return IMPORT_ERR_NO_MEMORY;
+  const std::string xbe_target = join_out_path(out, "default.xbe");
+
+  // default.xbe first, hashed on the way; it stays a ".part" file until every other file is
+  // written, so an import that fails part-way never leaves a game folder that looks complete.
+  const import_entry& xbe = ctx->entries[xbe_index];
+  sha256_ctx hash;
+  sha256_init(&hash);
+  std::string part_path;
+  status = copy_entry(ctx, &xbe, xbe_target.c_str(), job, &hash, 1, &part_path);
+  if (status != IMPORT_OK) return status;
+  part_file_guard xbe_part(std::move(part_path));
+  uint8_t digest[32];
+  sha256_final(&hash, digest);
+  digest_to_hex(digest, result->xbe_sha_hex);
+  if (std::strcmp(result->xbe_sha_hex, SUPPORTED_XBE_SHA256) != 0) {
+    xbe_part.discard();
+    set_import_error(result,
+                     "default.xbe is not the supported Quillmoor build.\n"
+                     "  got      %s\n"
+                     "  expected %s\n"
+                     "No game files were written and nothing in the output folder was removed.\n"
+                     "Use an unmodified dump of the retail Quillmoor disc.",
+                     result->xbe_sha_hex, SUPPORTED_XBE_SHA256);
+    return IMPORT_ERR_WRONG_BUILD;
+  }
+  result->files_copied = 1;
+  result->bytes_copied = xbe.size;
+
+  for (size_t i = 0; i < ctx->entries.size(); ++i) {
+    if (i == xbe_index) continue;
+    const import_entry& e = ctx->entries[i];
+    const std::string target = join_out_path(out, e.rel_path.c_str());
+    if (e.is_dir) {
+      if (make_dir(target.c_str()) != 0) {
+        set_import_error(result, "cannot create folder %s", target.c_str());
+        return IMPORT_ERR_OUTPUT_IO;
+      }
+      ++result->folders_created;
+    } else {
+      status = copy_entry(ctx, &e, target.c_str(), job, nullptr, 0, nullptr);
+      if (status != IMPORT_OK) return status;
+      ++result->files_copied;
+      result->bytes_copied += e.size;
+    }
+  }
+
+  if (rename_replace(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
+    set_import_error(result, "cannot rename %s to %s", xbe_part.path().c_str(), xbe_target.c_str());
+    return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"
+  }
+  xbe_part.release();
+
+  const std::string on_disk = join_out_path(out, "default.xbe");
+  char hex[65] = "";
+  if (sha256_file(on_disk.c_str(), digest) == 0) digest_to_hex(digest, hex);
+  if (std::strcmp(hex, SUPPORTED_XBE_SHA256) != 0) {
+    result->xbe_sha_ok = 0;
+    set_import_error(result, "default.xbe on disk does not verify after copying (disk error?)");
+    return IMPORT_ERR_WRONG_BUILD;
+  }
+  result->xbe_sha_ok = 1;
+  return IMPORT_OK;
+}
+
+}  // namespace
 
 int import_game(const char* source, const char* out, progress_fn progress, void* user,
                 import_result* result) {
-  (void)progress;
-  (void)user;
   import_result private_result;
   if (!result) result = &private_result;
   std::memset(result, 0, sizeof *result);
@@ -30,9 +139,23 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
       set_import_error(result, "source not found: %s", source);
       return IMPORT_ERR_SOURCE_IO;
     }
-    set_import_error(result, "importing is not available in this build yet");
-    return IMPORT_ERR_SOURCE_IO;
-  } catch (const std::bad_alloc&) {
+    const std::string full_source = full_path_utf8(source);
+    const std::string full_out = full_path_utf8(out);
+    if (!full_source.empty() && !full_out.empty() &&
+        equals_nocase(full_source.c_str(), full_out.c_str())) {
+      set_import_error(result, "output folder is the source folder");
+      return IMPORT_ERR_BAD_OUTPUT;
+    }
+    // Owned here, so the entry list, the image stream and the copy buffer are released on
+    // every return, an exception included.
+    import_context ctx;
+    ctx.result = result;
+    copy_job job;
+    job.progress = progress;
+    job.user = user;
+    return import_into(&ctx, &job, source, out);
+  } catch (...) {
+    // Only allocation can throw in here; whatever it was, the caller gets a status.
     result->message[0] = '\0';
     return IMPORT_ERR_NO_MEMORY;
   }

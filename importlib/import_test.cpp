@@ -1,0 +1,374 @@
+#include "import.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "fs.h"
+#include "image_writer.h"
+#include "sample_xbe.h"
+#include "sha256.h"
+#include "testutil.h"
+
+namespace {
+
+// What an import of `root` must produce: wanted top-level entries and everything below,
+// folders as "name/" mapped to nothing.
+struct wanted_tree {
+  std::map<std::string, std::vector<uint8_t>> files;
+  std::vector<std::string> paths;  // sorted, as list_tree gives them
+  uint32_t folders = 0;
+  uint64_t bytes = 0;
+  uint32_t skipped = 0;
+  uint64_t chunks = 0;  // 4 MiB pieces over all files
+
+  explicit wanted_tree(const disc_node& root) {
+    for (const disc_node& child : root.children) {
+      if (equals_nocase(child.name.c_str(), "default.xbe") ? child.is_dir
+                                                           : !is_wanted(child)) {
+        ++skipped;
+        continue;
+      }
+      add(child, "");
+    }
+    std::sort(paths.begin(), paths.end());
+  }
+  static bool is_wanted(const disc_node& n) {
+    if (!n.is_dir) return equals_nocase(n.name.c_str(), "default.xbe");
+    for (const char* f : {"maps", "media", "bink", "TDATA", "UDATA"})
+      if (equals_nocase(n.name.c_str(), f)) return true;
+    return false;
+  }
+  void add(const disc_node& n, const std::string& parent) {
+    const std::string rel = parent.empty() ? n.name : parent + "/" + n.name;
+    if (n.is_dir) {
+      ++folders;
+      paths.push_back(rel + "/");
+      for (const disc_node& c : n.children) add(c, rel);
+    } else {
+      files[rel] = n.data;
+      bytes += n.data.size();
+      chunks += (n.data.size() + 4194303) / 4194304;
+      paths.push_back(rel);
+    }
+  }
+  // Empty when `out` holds exactly this tree, byte for byte; else what differs.
+  std::string differences(const std::string& out) const {
+    std::vector<std::string> got = list_tree(out);
+    if (got != paths) {
+      std::string text = "tree differs; got:";
+      for (const std::string& p : got) text += " " + p;
+      return text;
+    }
+    for (const auto& [rel, data] : files) {
+      bool ok = false;
+      if (read_file(join_out_path(out.c_str(), rel.c_str()), &ok) != data || !ok)
+        return rel + " differs";
+    }
+    return "";
+  }
+};
+
+struct progress_trace {
+  uint64_t calls = 0, last_done = 0, total = 0;
+  bool monotonic = true, total_fixed = true;
+  static void record(uint64_t done, uint64_t total, const char*, void* user) {
+    auto* t = static_cast<progress_trace*>(user);
+    if (t->calls > 0 && (done < t->last_done)) t->monotonic = false;
+    if (t->calls > 0 && total != t->total) t->total_fixed = false;
+    ++t->calls;
+    t->last_done = done;
+    t->total = total;
+  }
+};
+
+disc_node small_tree(std::vector<uint8_t> xbe = sample_xbe()) {
+  return dir_node("", {
+                          file_node("default.xbe", std::move(xbe)),
+                          dir_node("maps", {file_node("a.map", pattern_bytes(5000, 1)),
+                                            file_node("b.map", pattern_bytes(70, 2))}),
+                          dir_node("media", {dir_node("ui", {file_node("f.bin", {})})}),
+                          file_node("readme.txt", {'x'}),
+                      });
+}
+
+bool exists(const std::string& path) { return path_kind(path.c_str(), nullptr) != 0; }
+
+// No ".part" file anywhere below `root`.
+bool no_part_files(const std::string& root) {
+  for (const std::string& p : list_tree(root))
+    if (p.size() >= 5 && p.compare(p.size() - 5, 5, ".part") == 0) return false;
+  return true;
+}
+
+TEST(Import, FirstChecksInOrder) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+  const std::string src = dir / "src";
+  std::string upper = src;
+  for (size_t i = upper.size() - 3; i < upper.size(); ++i) upper[i] = static_cast<char>(std::toupper(upper[i]));
+  struct {
+    const char* source;
+    const char* out;
+    int status;
+    std::string message;
+  } cases[] = {
+      {nullptr, "out", IMPORT_ERR_NO_SOURCE, "no source given"},
+      {"", "/", IMPORT_ERR_NO_SOURCE, "no source given"},
+      {src.c_str(), "/", IMPORT_ERR_BAD_OUTPUT,
+       "refusing output path \"/\": it is empty, a drive/filesystem root or \".\"/\"..\""},
+      {src.c_str(), nullptr, IMPORT_ERR_BAD_OUTPUT,
+       "refusing output path \"\": it is empty, a drive/filesystem root or \".\"/\"..\""},
+      {"nowhere/at/all", "..", IMPORT_ERR_BAD_OUTPUT,
+       "refusing output path \"..\": it is empty, a drive/filesystem root or \".\"/\"..\""},
+      {"nowhere/at/all", "out", IMPORT_ERR_SOURCE_IO, "source not found: nowhere/at/all"},
+      {src.c_str(), src.c_str(), IMPORT_ERR_BAD_OUTPUT, "output folder is the source folder"},
+      {src.c_str(), upper.c_str(), IMPORT_ERR_BAD_OUTPUT, "output folder is the source folder"},
+  };
+  for (const auto& c : cases) {
+    import_result r;
+    std::memset(&r, 0x55, sizeof r);  // everything must be cleared
+    EXPECT_EQ(import_game(c.source, c.out, nullptr, nullptr, &r), c.status) << c.message;
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.files_copied + r.folders_created + r.skipped_top_level, 0u);
+    EXPECT_EQ(r.bytes_copied + r.partition_offset, 0u);
+    EXPECT_EQ(r.is_disc_image + r.xbe_sha_ok, 0);
+    EXPECT_STREQ(r.xbe_sha_hex, "");
+    // Without a record only the status comes back.
+    EXPECT_EQ(import_game(c.source, c.out, nullptr, nullptr, nullptr), c.status);
+  }
+  EXPECT_EQ(list_tree(dir.path()), (std::vector<std::string>{"src/", "src/default.xbe", "src/maps/",
+                                                             "src/maps/a.map", "src/maps/b.map",
+                                                             "src/media/", "src/media/ui/",
+                                                             "src/media/ui/f.bin", "src/readme.txt"}));
+}
+
+// The sample disc as an extracted folder and as an image at every partition base.
+TEST(Import, SampleFromFolderAndImagesAtEveryBase) {
+  const disc_node tree = sample_tree();
+  const wanted_tree want(tree);
+  const uint64_t bases[] = {UINT64_MAX /* folder */, 0, REDUMP_PARTITION_BASE, 0xFD90000, 0x2080000};
+  for (uint64_t base : bases) {
+    temp_dir dir;
+    std::string source = dir / "source";
+    if (base == UINT64_MAX) {
+      ASSERT_TRUE(write_folder(source, tree));
+    } else {
+      image_options options;
+      options.partition_base = base;
+      source = dir / "disc.iso";
+      ASSERT_TRUE(write_image(source, tree, options));
+    }
+    const std::string out = dir / "game/sub";  // parents are created too
+    import_result r;
+    progress_trace trace;
+    ASSERT_EQ(import_game(source.c_str(), out.c_str(), progress_trace::record, &trace, &r), IMPORT_OK)
+        << std::hex << base << ": " << r.message;
+    EXPECT_EQ(want.differences(out), "") << std::hex << base;
+    EXPECT_EQ(r.is_disc_image, base == UINT64_MAX ? 0 : 1);
+    EXPECT_EQ(r.partition_offset, base == UINT64_MAX ? 0 : base);
+    EXPECT_EQ(r.files_copied, want.files.size());
+    EXPECT_EQ(r.folders_created, want.folders);
+    EXPECT_EQ(r.skipped_top_level, want.skipped);
+    EXPECT_EQ(r.bytes_copied, want.bytes);
+    EXPECT_EQ(r.xbe_sha_ok, 1);
+    EXPECT_STREQ(r.xbe_sha_hex, SAMPLE_XBE_SHA256);
+    EXPECT_STREQ(r.message, "");
+    EXPECT_EQ(trace.total, want.bytes);
+    EXPECT_EQ(trace.last_done, trace.total);
+    EXPECT_TRUE(trace.monotonic && trace.total_fixed);
+    EXPECT_EQ(trace.calls, want.files.size() + want.chunks) << "one call per file and per chunk";
+  }
+}
+
+TEST(Import, ReimportReplacesFilesAndKeepsOthers) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+  const std::string out = dir / "out";
+  write_file(out + "/maps/a.map", "stale");
+  write_file(out + "/maps/mine.txt", "kept");
+  import_result r;
+  ASSERT_EQ(import_game((dir / "src").c_str(), out.c_str(), nullptr, nullptr, &r), IMPORT_OK) << r.message;
+  EXPECT_EQ(read_file(out + "/maps/a.map"), pattern_bytes(5000, 1));
+  EXPECT_EQ(read_text(out + "/maps/mine.txt"), "kept");
+  EXPECT_EQ(r.folders_created, 3u) << "existing folders count as created";
+}
+
+TEST(Import, NoExecutableCreatesNothing) {
+  temp_dir dir;
+  write_file(dir / "src/maps/a.map", "x");
+  write_file(dir / "src/maps/default.xbe", sample_xbe());  // not at the top: does not count
+  write_file(dir / "src/extras/default.xbe", sample_xbe());
+  const std::string src = dir / "src";
+  import_result r;
+  EXPECT_EQ(import_game(src.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r), IMPORT_ERR_NO_XBE);
+  EXPECT_EQ(r.message, "no default.xbe found in " + src + " - is this a Quillmoor disc or game folder?");
+  EXPECT_FALSE(exists(dir / "out"));
+  EXPECT_EQ(r.skipped_top_level, 1u);
+}
+
+TEST(Import, WrongExecutableWritesNoFile) {
+  std::vector<uint8_t> xbe = sample_xbe();
+  xbe[100] ^= 1;
+  temp_dir dir;
+  ASSERT_TRUE(write_image(dir / "disc.iso", small_tree(xbe)));
+  const std::string out = dir / "out";
+  import_result r;
+  EXPECT_EQ(import_game((dir / "disc.iso").c_str(), out.c_str(), nullptr, nullptr, &r),
+            IMPORT_ERR_WRONG_BUILD);
+  uint8_t digest[32];
+  write_file(dir / "wrong.xbe", xbe);
+  ASSERT_EQ(sha256_file((dir / "wrong.xbe").c_str(), digest), 0);
+  char hex[65];
+  digest_to_hex(digest, hex);
+  EXPECT_STREQ(r.xbe_sha_hex, hex);
+  EXPECT_EQ(std::string(r.message),
+            std::string("default.xbe is not the supported Quillmoor build.\n  got      ") + hex +
+                "\n  expected " + SAMPLE_XBE_SHA256 +
+                "\nNo game files were written and nothing in the output folder was removed.\n"
+                "Use an unmodified dump of the retail Quillmoor disc.");
+  EXPECT_EQ(list_tree(out), std::vector<std::string>{});
+  EXPECT_EQ(r.files_copied, 0u);
+  EXPECT_EQ(r.xbe_sha_ok, 0);
+}
+
+// Sabotage run from the progress callback once the executable's copy is complete (the first
+// call for another file), i.e. while default.xbe is still a verified ".part" file.
+struct after_xbe {
+  std::function<void()> act;
+  bool done = false;
+  std::string first = {};  // the file whose copy was starting
+  static void hook(uint64_t, uint64_t, const char* path, void* user) {
+    auto* self = static_cast<after_xbe*>(user);
+    if (!self->done && !equals_nocase(path, "default.xbe")) {
+      self->done = true;
+      self->first = path;
+      self->act();
+    }
+  }
+};
+
+// Failures after the executable verified: nothing may look like a complete game folder.
+TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
+  temp_dir dir;
+  const std::string src = dir / "src", image = dir / "disc.iso";
+  disc_layout layout;
+  ASSERT_TRUE(write_image(image, small_tree(), {}, &layout));
+  const uint64_t map_end = layout.entry("maps/a.map").data_pos + 5000;
+  auto in = [](const std::string& out, const char* rel) { return join_out_path(out.c_str(), rel); };
+  auto nothing = [](const std::string&) {};
+  after_xbe hook;
+  auto vanish_name = [&] { return std::string(hook.first == "maps/a.map" ? "maps/b.map" : "maps/a.map"); };
+  struct {
+    const char* what;
+    std::string source;
+    std::function<void(const std::string& out)> prepare;   // before the import
+    std::function<void(const std::string& out)> sabotage;  // once the executable verified
+    int status;
+    std::function<std::string(const std::string& out)> message;
+  } cases[] = {
+      // Not the file being opened right now: Windows cannot delete an open file.
+      {"source file vanished", src, nothing,
+       [&](const std::string&) { unlink_utf8(in(src, vanish_name().c_str()).c_str()); },
+       IMPORT_ERR_SOURCE_IO, [&](const std::string&) { return "cannot open " + in(src, vanish_name().c_str()); }},
+      {"image shrank after listing", image, nothing,
+       [&](const std::string&) {
+         std::vector<uint8_t> head = read_file(image);
+         head.resize(static_cast<size_t>(map_end - 1));
+         write_file(image, head);
+       },
+       IMPORT_ERR_SOURCE_IO,
+       [](const std::string&) { return std::string("read error in maps/a.map (truncated source?)"); }},
+      // Folders are made in listing order, which for a folder source is the file system's:
+      // what stands in the way is there from the start.
+      {"a file stands where a folder goes", src,
+       [&](const std::string& out) { write_file(in(out, "media"), "in the way"); }, nothing,
+       IMPORT_ERR_OUTPUT_IO, [&](const std::string& out) { return "cannot create folder " + in(out, "media"); }},
+      {"a folder stands where the executable goes", src,
+       [&](const std::string& out) { write_file(in(out, "default.xbe/keep"), "x"); }, nothing,
+       IMPORT_ERR_OUTPUT_IO,
+       [&](const std::string& out) {
+         return "cannot rename " + in(out, "default.xbe") + ".part to " + in(out, "default.xbe");
+       }},
+  };
+  for (auto& c : cases) {
+    temp_dir work;
+    const std::string out = work / "out";
+    if (c.source == src) {
+      ASSERT_TRUE(write_folder(src, small_tree()));
+    } else {
+      ASSERT_TRUE(write_image(image, small_tree()));
+    }
+    c.prepare(out);
+    hook = after_xbe{[&] { c.sabotage(out); }};
+    import_result r;
+    EXPECT_EQ(import_game(c.source.c_str(), out.c_str(), after_xbe::hook, &hook, &r), c.status) << c.what;
+    EXPECT_EQ(std::string(r.message), c.message(out)) << c.what;
+    EXPECT_NE(path_kind(in(out, "default.xbe").c_str(), nullptr), 1) << c.what;
+    EXPECT_TRUE(no_part_files(out)) << c.what;
+    EXPECT_GE(r.files_copied, 1u) << c.what << ": the verified executable still counts";
+    EXPECT_STREQ(r.xbe_sha_hex, SAMPLE_XBE_SHA256);
+    EXPECT_EQ(r.xbe_sha_ok, 0);
+  }
+}
+
+TEST(Import, OutputFolderCannotBeCreated) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+  write_file(dir / "file", "x");
+  const std::string out = dir / "file/out";
+  import_result r;
+  EXPECT_EQ(import_game((dir / "src").c_str(), out.c_str(), nullptr, nullptr, &r), IMPORT_ERR_OUTPUT_IO);
+  EXPECT_EQ(r.message, "cannot create output folder " + out);
+}
+
+// The executable is damaged on disk after it verified (here: its ".part" file, while the
+// other files are copied): the read-back catches it.
+TEST(Import, ExecutableThatDoesNotVerifyOnDisk) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+  const std::string out = dir / "out";
+  const std::string part = join_out_path(out.c_str(), "default.xbe.part");
+  after_xbe hook{[&] {
+    std::vector<uint8_t> bytes = read_file(part);
+    bytes[5] ^= 0x40;
+    write_file(part, bytes);
+  }};
+  import_result r;
+  EXPECT_EQ(import_game((dir / "src").c_str(), out.c_str(), after_xbe::hook, &hook, &r),
+            IMPORT_ERR_WRONG_BUILD);
+  EXPECT_STREQ(r.message, "default.xbe on disk does not verify after copying (disk error?)");
+  EXPECT_EQ(r.xbe_sha_ok, 0);
+  EXPECT_STREQ(r.xbe_sha_hex, SAMPLE_XBE_SHA256) << "the digest of the copy as it was read";
+  EXPECT_EQ(r.files_copied, 4u);
+}
+
+// Out of memory anywhere (here raised inside the copy loop, before and after the
+// executable verified) ends as -9 with no message and no ".part" file.
+TEST(Import, OutOfMemoryIsAStatus) {
+  for (int throw_at : {1, 2, 4, 6}) {
+    temp_dir dir;
+    ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+    const std::string out = dir / "out";
+    struct thrower {
+      int left;
+      static void hook(uint64_t, uint64_t, const char*, void* user) {
+        if (--static_cast<thrower*>(user)->left == 0) throw std::bad_alloc();
+      }
+    } t{throw_at};
+    import_result r;
+    EXPECT_EQ(import_game((dir / "src").c_str(), out.c_str(), thrower::hook, &t, &r), IMPORT_ERR_NO_MEMORY)
+        << throw_at;
+    EXPECT_STREQ(r.message, "");
+    EXPECT_TRUE(no_part_files(out)) << throw_at;
+    EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 1);
+  }
+}
+
+}  // namespace
