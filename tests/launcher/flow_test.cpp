@@ -160,4 +160,142 @@ TEST(LauncherFlow, GameStartsWithTheLaunchersArguments) {
   }
 }
 
+TEST(LauncherFlow, ExecutableCheckedAtEveryStartUnlessSwitchedOff) {
+  std::vector<uint8_t> wrong = sample_xbe();
+  wrong[100] ^= 1;
+  struct {
+    std::optional<std::string> skip;
+    bool skipped;
+  } cases[] = {
+      {std::nullopt, false}, {"", false}, {"0", false}, {"0x", false},
+      {"1", true},           {"yes", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.skip ? "RECOMP_SKIP_XBE_CHECK=" + *c.skip : "RECOMP_SKIP_XBE_CHECK unset");
+    release r;
+    r.put_game_files(wrong);
+    r.put_built_game();
+    ASSERT_TRUE(r.start(L"", c.skip));
+    if (c.skipped) {
+      EXPECT_EQ(r.launcher.wait_exit(), 0);
+      EXPECT_EQ(r.launcher.err(), SKIPPED);
+      EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
+    } else {
+      EXPECT_EQ(r.answer("Quillmoor", IDOK), WRONG_XBE);
+      EXPECT_EQ(r.launcher.wait_exit(), 1);
+      EXPECT_EQ(r.launcher.err(), WRONG_LINE);
+      EXPECT_FALSE(r.exists("game_log.txt"));
+      // The player's files stay as they were.
+      EXPECT_EQ(read_file(r.path("game\\default.xbe")), wrong);
+    }
+  }
+}
+
+TEST(LauncherFlow, RebuildOnlyWhenTheKitVersionChanged) {
+  const std::string v127(127, '7');
+  struct {
+    std::optional<std::string> kit;    // kit\kit.json, or none
+    std::optional<std::string> stamp;  // build\stamp, or none
+    bool build_offered;
+  } cases[] = {
+      {R"({"version": "1.2"})", "1.2\r\nbuilt 2026-12-01\r\n", false},
+      {R"({"version": "1.3"})", "1.2\r\nbuilt 2026-12-01\r\n", true},
+      {R"({"version": "1.2"})", std::nullopt, true},
+      {std::nullopt, "1.2\r\n", false},
+      {R"({"name": "kit"})", "1.2\r\n", false},
+      {"{\"version\": \"" + v127 + "8\"}", "1.2\r\n", false},  // 128 characters: no version
+      {"{\"version\": \"" + v127 + "\"}", "1.2\r\n", true},
+      {"{\"version\": \"" + v127 + "\"}", v127 + "\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE((c.kit ? *c.kit : "(no kit.json)") + " | " + (c.stamp ? *c.stamp : "(no stamp)"));
+    release r;
+    r.put_game_files();
+    r.put_built_game();
+    remove_tree(r.path("kit\\kit.json"));
+    remove_tree(r.path("build\\stamp"));
+    if (c.kit) write_file(r.path("kit\\kit.json"), *c.kit);
+    if (c.stamp) write_file(r.path("build\\stamp"), *c.stamp);
+    ASSERT_TRUE(r.start(L"-w"));
+    if (c.build_offered) {
+      // Declined: nothing runs, nothing starts.
+      EXPECT_EQ(r.answer("Open Quillmoor", IDCANCEL), BUILD_QUESTION);
+      EXPECT_EQ(r.launcher.wait_exit(), 1);
+      EXPECT_FALSE(r.exists("cmd_log.txt"));
+      EXPECT_FALSE(r.exists("game_log.txt"));
+    } else {
+      EXPECT_EQ(r.launcher.wait_exit(), 0);
+      EXPECT_EQ(wait_game_log(r), game_log_for(r, "-w"));
+    }
+    EXPECT_EQ(r.launcher.err(), VERIFIED);
+  }
+}
+
+TEST(LauncherFlow, BuildRunsInTheKitAndItsOutcomeDecides) {
+  enum outcome { STARTED, INCOMPLETE_BOX, NOT_BUILT_BOX };
+  struct {
+    const char* name;
+    bool game_program_present;  // stale: built from kit 1.1
+    const char* mode;           // standin_build_mode.txt
+    const char* remove;         // a part of the kit taken away
+    bool python_is_folder;
+    outcome expect;
+  } cases[] = {
+      {"first build", false, "ok", nullptr, false, STARTED},
+      {"rebuild for a new kit", true, "ok", nullptr, false, STARTED},
+      {"build fails", false, "fail", nullptr, false, NOT_BUILT_BOX},
+      {"stale program kept when the rebuild fails", true, "fail", nullptr, false, NOT_BUILT_BOX},
+      {"build succeeds without a program", false, "no-program", nullptr, false, NOT_BUILT_BOX},
+      {"python missing", false, "ok", "python\\python.exe", false, INCOMPLETE_BOX},
+      {"python is a folder", false, "ok", "python\\python.exe", true, INCOMPLETE_BOX},
+      {"build script missing", false, "ok", "tools\\rara\\build.py", false, INCOMPLETE_BOX},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    release r;
+    r.put_game_files();
+    if (c.game_program_present) r.put_built_game("1.1\r\n");
+    write_file(r.path("standin_build_mode.txt"), c.mode);
+    if (c.remove) remove_tree(r.path(c.remove));
+    if (c.python_is_folder) {
+      ASSERT_EQ(make_dirs(r.path("python\\python.exe").c_str()), 0);
+    }
+    ASSERT_TRUE(r.start(std::wstring(L"--lang ") + wide(JP)));
+    EXPECT_EQ(r.answer("Open Quillmoor", IDOK), BUILD_QUESTION);
+    if (c.expect == INCOMPLETE_BOX) {
+      EXPECT_EQ(r.answer("Open Quillmoor", IDOK), INCOMPLETE);
+      EXPECT_EQ(r.launcher.wait_exit(), 1);
+      EXPECT_FALSE(r.exists("cmd_log.txt"));
+      continue;
+    }
+    if (c.expect == NOT_BUILT_BOX) {
+      EXPECT_EQ(r.answer("Open Quillmoor", IDOK), NOT_BUILT);
+      EXPECT_EQ(r.launcher.wait_exit(), 1);
+      EXPECT_FALSE(r.exists("game_log.txt"));
+    } else {
+      EXPECT_EQ(r.launcher.wait_exit(), 0);
+      EXPECT_EQ(wait_game_log(r), game_log_for(r, std::string("--lang ") + JP));
+      EXPECT_EQ(r.log("build\\stamp"), "1.2\r\nbuilt by the stand-in\r\n");
+    }
+    // The launcher ran exactly the build command, in its own folder, and waited for it.
+    std::string cmd_log = r.log("cmd_log.txt");
+    EXPECT_EQ(cmd_log.substr(0, cmd_log.find('\n')), std::string("command ") + BUILD_COMMAND);
+    EXPECT_EQ(r.log("python_log.txt"),
+              "command python\\python.exe -I tools\\rara\\build.py\nfolder " + r.root() + "\n");
+    bool failed = std::string(c.mode) == "fail";
+    EXPECT_EQ(cmd_log.find("right side") != std::string::npos, failed) << cmd_log;
+    EXPECT_TRUE(r.exists("build\\build.log"));
+  }
+}
+
+TEST(LauncherFlow, GameProgramThatCannotStart) {
+  release r;
+  r.put_game_files();
+  r.put_built_game();
+  write_file(r.path("quillmoor_recomp.exe"), "not a program");
+  ASSERT_TRUE(r.start());
+  EXPECT_EQ(r.answer("Open Quillmoor", IDOK), NOT_STARTED);
+  EXPECT_EQ(r.launcher.wait_exit(), 1);
+}
+
 }  // namespace
