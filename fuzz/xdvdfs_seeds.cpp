@@ -47,9 +47,20 @@ int main(int argc, char** argv) {
   for (int i = 11; i >= 1; --i) deep = dir_node(i == 1 ? "bink" : "d" + std::to_string(i), {deep});
   image_options ffff;
   ffff.none_as_ffff = true;
+  // Damaged seeds start the fuzzer next to the loops the lister must refuse.
+  image_options loop;
+  loop.damage = [](disc_image& img, const disc_layout& lay) {
+    img.put_u32(lay.entry("maps/sub").node_pos + 4, lay.root.sector);
+  };
+  image_options shared;
+  shared.damage = [](disc_image& img, const disc_layout& lay) {
+    img.put_u32(lay.entry("MEDIA").node_pos + 4, lay.table("maps").sector);
+  };
 
   bool ok = save_seed(dir, "seed-small", small_tree()) &&
             save_seed(dir, "seed-small-ffff", small_tree(), ffff) &&
+            save_seed(dir, "seed-loop", small_tree(), loop) &&
+            save_seed(dir, "seed-shared", small_tree(), shared) &&
             save_seed(dir, "seed-empty-root", dir_node("")) &&
             save_seed(dir, "seed-ff-root", ff_dir_node("")) &&
             save_seed(dir, "seed-wide", dir_node("", {dir_node("TDATA", std::move(wide))})) &&
