@@ -56,12 +56,17 @@ bool is_device_name(const char* name, size_t len) {
   };
   for (const char* dev : DEVICES)
     if (stem_is(dev)) return true;
-  if (stem == 4) {
+  if (stem == 4 || stem == 5) {
     char up[3];
     for (int i = 0; i < 3; ++i) up[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
     bool com_lpt = (up[0] == 'C' && up[1] == 'O' && up[2] == 'M') ||
                    (up[0] == 'L' && up[1] == 'P' && up[2] == 'T');
-    if (com_lpt && name[3] >= '1' && name[3] <= '9') return true;
+    if (com_lpt && stem == 4 && name[3] >= '1' && name[3] <= '9') return true;
+    // Windows also maps the superscript digits: COM¹, LPT², ... (UTF-8 C2 B9/B2/B3).
+    unsigned char lead = static_cast<unsigned char>(name[3]);
+    unsigned char digit = static_cast<unsigned char>(name[stem - 1]);
+    if (com_lpt && stem == 5 && lead == 0xC2 && (digit == 0xB9 || digit == 0xB2 || digit == 0xB3))
+      return true;
   }
   return false;
 }

@@ -19,6 +19,8 @@ TEST(NameRules, SafeNames) {
       // Windows devices, any case, with or without an extension.
       {"CON", 0}, {"con", 0}, {"nul.txt", 0}, {"Aux.dat.bin", 0}, {"PRN", 0}, {"COM1", 0},
       {"com9.log", 0}, {"LPT1", 0}, {"lpt9", 0}, {"CONIN$", 0}, {"conout$.x", 0}, {"nul .txt", 0},
+      {"COM\xC2\xB9", 0}, {"lpt\xC2\xB3.txt", 0}, {"com\xC2\xB2", 0}, {"com\xC2\xB4", 1},
+      {"com\xC2\xB9x", 1},
       // Windows drops trailing dots and spaces, landing on another name.
       {"a.", 0}, {"a ", 0}, {"file.txt ", 0},
   };
