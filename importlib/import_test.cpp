@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,65 +14,9 @@
 #include "sample_xbe.h"
 #include "sha256.h"
 #include "testutil.h"
+#include "wanted_tree.h"
 
 namespace {
-
-// What an import of `root` must produce: wanted top-level entries and everything below,
-// folders as "name/" mapped to nothing.
-struct wanted_tree {
-  std::map<std::string, std::vector<uint8_t>> files;
-  std::vector<std::string> paths;  // sorted, as list_tree gives them
-  uint32_t folders = 0;
-  uint64_t bytes = 0;
-  uint32_t skipped = 0;
-  uint64_t chunks = 0;  // 4 MiB pieces over all files
-
-  explicit wanted_tree(const disc_node& root) {
-    for (const disc_node& child : root.children) {
-      if (equals_nocase(child.name.c_str(), "default.xbe") ? child.is_dir
-                                                           : !is_wanted(child)) {
-        ++skipped;
-        continue;
-      }
-      add(child, "");
-    }
-    std::sort(paths.begin(), paths.end());
-  }
-  static bool is_wanted(const disc_node& n) {
-    if (!n.is_dir) return equals_nocase(n.name.c_str(), "default.xbe");
-    for (const char* f : {"maps", "media", "bink", "TDATA", "UDATA"})
-      if (equals_nocase(n.name.c_str(), f)) return true;
-    return false;
-  }
-  void add(const disc_node& n, const std::string& parent) {
-    const std::string rel = parent.empty() ? n.name : parent + "/" + n.name;
-    if (n.is_dir) {
-      ++folders;
-      paths.push_back(rel + "/");
-      for (const disc_node& c : n.children) add(c, rel);
-    } else {
-      files[rel] = n.data;
-      bytes += n.data.size();
-      chunks += (n.data.size() + 4194303) / 4194304;
-      paths.push_back(rel);
-    }
-  }
-  // Empty when `out` holds exactly this tree, byte for byte; else what differs.
-  std::string differences(const std::string& out) const {
-    std::vector<std::string> got = list_tree(out);
-    if (got != paths) {
-      std::string text = "tree differs; got:";
-      for (const std::string& p : got) text += " " + p;
-      return text;
-    }
-    for (const auto& [rel, data] : files) {
-      bool ok = false;
-      if (read_file(join_out_path(out.c_str(), rel.c_str()), &ok) != data || !ok)
-        return rel + " differs";
-    }
-    return "";
-  }
-};
 
 struct progress_trace {
   uint64_t calls = 0, last_done = 0, total = 0;
@@ -99,13 +42,6 @@ disc_node small_tree(std::vector<uint8_t> xbe = sample_xbe()) {
 }
 
 bool exists(const std::string& path) { return path_kind(path.c_str(), nullptr) != 0; }
-
-// No ".part" file anywhere below `root`.
-bool no_part_files(const std::string& root) {
-  for (const std::string& p : list_tree(root))
-    if (p.size() >= 5 && p.compare(p.size() - 5, 5, ".part") == 0) return false;
-  return true;
-}
 
 TEST(Import, FirstChecksInOrder) {
   temp_dir dir;

@@ -1,0 +1,277 @@
+// qmimport importing, as a process: the report, the progress line, the error line, and
+// imports that end abnormally (full disk, killed) without leaving a game folder that lies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fs.h"
+#include "image_writer.h"
+#include "proc_limits.h"
+#include "sample_xbe.h"
+#include "sha256.h"
+#include "testutil.h"
+#include "wanted_tree.h"
+
+namespace {
+
+process_output qmimport(const std::vector<std::string>& args) {
+  return run_process(sibling_exe("qmimport_sample"), args);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back(text.substr(start, nl - start));
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+std::string hex(uint64_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+// The progress line as written: "\r" + "  %3d%%  " + 48 characters per update, then "\n".
+// Checks its shape and returns the percentages shown, in order.
+std::vector<int> progress_updates(const std::string& err_before_report, std::string* last_path) {
+  std::vector<int> percents;
+  EXPECT_FALSE(err_before_report.empty());
+  EXPECT_EQ(err_before_report[0], '\r');
+  EXPECT_EQ(err_before_report.back(), '\n');
+  std::string body = err_before_report.substr(0, err_before_report.size() - 1);
+  size_t pos = 0;
+  while (pos < body.size()) {
+    size_t next = body.find('\r', pos + 1);
+    std::string seg = body.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
+    EXPECT_EQ(seg.size(), 56u) << '"' << seg << '"';
+    int percent = -1;
+    EXPECT_EQ(std::sscanf(seg.c_str(), "%d%%", &percent), 1);
+    EXPECT_EQ(seg.substr(0, 2), "  ");
+    EXPECT_EQ(seg.substr(5, 3), "%  ");
+    percents.push_back(percent);
+    if (last_path) *last_path = seg.substr(8);
+    if (next == std::string::npos) break;
+    pos = next;
+  }
+  return percents;
+}
+
+void expect_rising_to_100(const std::vector<int>& percents) {
+  ASSERT_FALSE(percents.empty());
+  EXPECT_LE(percents.size(), 101u);
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_LT(percents[i - 1], percents[i]);
+  EXPECT_EQ(percents.back(), 100);
+}
+
+// Runs a successful import and checks the report line by line against `want`.
+void expect_report(const std::string& source, const std::string& out, const std::string& kind,
+                   const wanted_tree& want) {
+  process_output r = qmimport({source, out});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<std::string> lines = lines_of(r.out);
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  EXPECT_EQ(lines[0], "source    " + source + " (" + kind + ")");
+  EXPECT_EQ(lines[1], "output    " + out);
+  char copied[160];
+  std::snprintf(copied, sizeof copied, "copied    %u files, %u folders, %llu bytes (%.1f MB) in ",
+                static_cast<unsigned>(want.files.size()), want.folders,
+                static_cast<unsigned long long>(want.bytes), want.bytes / 1048576.0);
+  EXPECT_EQ(lines[2].substr(0, std::strlen(copied)), copied);
+  double seconds = -1;
+  EXPECT_EQ(std::sscanf(lines[2].c_str() + std::strlen(copied), "%lf s", &seconds), 1) << lines[2];
+  EXPECT_GE(seconds, 0.0);
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 2), " s");
+  EXPECT_EQ(lines[3], "skipped   " + std::to_string(want.skipped) + " top-level entries not needed by the game");
+  EXPECT_EQ(lines[4], std::string("xbe sha   ") + SAMPLE_XBE_SHA256 + " OK");
+  expect_rising_to_100(progress_updates(r.err, nullptr));
+  EXPECT_EQ(want.differences(out), "");
+  EXPECT_TRUE(no_part_files(out));
+}
+
+TEST(ImportTool, SampleImagesAtEveryBaseAndExtractedFolder) {
+  const disc_node tree = sample_tree();
+  const wanted_tree want(tree);
+  for (uint64_t base : {uint64_t{0}, REDUMP_PARTITION_BASE, uint64_t{0xFD90000}, uint64_t{0x2080000}}) {
+    temp_dir dir;
+    image_options options;
+    options.partition_base = base;
+    ASSERT_TRUE(write_image(dir / "quillmoor.iso", tree, options));
+    SCOPED_TRACE(hex(base));
+    expect_report(dir / "quillmoor.iso", dir / "game", "disc image, game partition at " + hex(base), want);
+  }
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "extracted", tree));
+  expect_report(dir / "extracted", dir / "game", "folder", want);
+}
+
+TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
+  const std::string jp_src = "\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9";   // ソース
+  const std::string jp_out = "\xE5\x87\xBA\xE5\x8A\x9B \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";  // 出力 ゲーム
+  disc_node tree = sample_tree();
+  tree.children[1].children.push_back(file_node("\xE5\x9C\xB0\xE5\x9B\xB3.map", pattern_bytes(3000, 8)));  // 地図.map
+  const wanted_tree want(tree);
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / (jp_src + "/game"), tree));
+  expect_report(dir / (jp_src + "/game"), dir / jp_out, "folder", want);
+  ASSERT_TRUE(write_image(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), tree));
+  expect_report(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), dir / (jp_out + "2"),
+                "disc image, game partition at 0x0", want);
+}
+
+// Many files: far more progress calls than percentages, and paths longer than the line.
+TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
+  std::vector<disc_node> maps;
+  for (int i = 0; i < 300; ++i) maps.push_back(file_node("m" + std::to_string(i), pattern_bytes(20000 + i, i)));
+  const std::string long_name = "zz_rather_long_folder_name_for_the_progress_line";
+  maps.push_back(dir_node(long_name, {file_node("last_file_of_all.bin", pattern_bytes(10, 1))}));
+  disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps)});
+  temp_dir dir;
+  ASSERT_TRUE(write_image(dir / "disc.iso", tree));
+  process_output r = qmimport({dir / "disc.iso", dir / "out"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::string last_path;
+  std::vector<int> percents = progress_updates(r.err, &last_path);
+  expect_rising_to_100(percents);
+  EXPECT_GT(percents.size(), 50u);
+  // The last file (in image order) reached 100%: its path cut to 48 characters.
+  const std::string full = "maps/" + long_name + "/last_file_of_all.bin";
+  EXPECT_EQ(last_path, full.substr(0, 48));
+}
+
+TEST(ImportTool, ErrorLines) {
+  temp_dir dir;
+  std::vector<uint8_t> wrong = sample_xbe();
+  wrong[7] ^= 2;
+  ASSERT_TRUE(write_folder(dir / "wrong", dir_node("", {file_node("default.xbe", wrong),
+                                                        dir_node("maps", {file_node("a", {1})})})));
+  write_file(dir / "wrong.xbe", wrong);
+  uint8_t digest[32];
+  char wrong_hex[65];
+  ASSERT_EQ(sha256_file((dir / "wrong.xbe").c_str(), digest), 0);
+  digest_to_hex(digest, wrong_hex);
+  write_file(dir / "nodisc/maps/a", "x");
+  write_file(dir / "junk.iso", pattern_bytes(200000, 3));
+  struct {
+    std::string source;
+    bool progress;  // a copy started, so the progress line ends first
+    std::string error;
+  } cases[] = {
+      {dir / "wrong", true,
+       std::string("qmimport: error -7: default.xbe is not the supported Quillmoor build.\n  got      ") +
+           wrong_hex + "\n  expected " + SAMPLE_XBE_SHA256 +
+           "\nNo game files were written and nothing in the output folder was removed.\n"
+           "Use an unmodified dump of the retail Quillmoor disc.\n"},
+      {dir / "nodisc", false,
+       "qmimport: error -6: no default.xbe found in " + (dir / "nodisc") +
+           " - is this a Quillmoor disc or game folder?\n"},
+      {dir / "junk.iso", false,
+       "qmimport: error -4: " + (dir / "junk.iso") +
+           " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or 0x2080000)\n"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string out = dir / ("out" + std::to_string(++n));
+    process_output r = qmimport({c.source, out});
+    EXPECT_EQ(r.exit_code, 1) << c.source;
+    EXPECT_EQ(r.out, "");
+    if (c.progress) {
+      ASSERT_GT(r.err.size(), c.error.size());
+      EXPECT_EQ(r.err.substr(r.err.size() - c.error.size()), c.error);
+      EXPECT_EQ(r.err[0], '\r');
+      EXPECT_EQ(r.err[r.err.size() - c.error.size() - 1], '\n');
+      // Nothing but the (empty) output folder was made.
+      EXPECT_EQ(list_tree(out), std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(r.err, c.error);
+      EXPECT_EQ(path_kind(out.c_str(), nullptr), 0);
+    }
+  }
+}
+
+// The output fills up while the other files are copied: the import fails with the write
+// error, and leaves neither the executable nor any ".part" file.
+TEST(ImportTool, FullDiskLeavesNoExecutable) {
+  temp_dir dir;
+  const uint64_t limit = 2u << 20;  // above the executable, below the big file
+  ASSERT_TRUE(write_folder(dir / "src", dir_node("", {file_node("default.xbe", sample_xbe()),
+                                                      dir_node("maps", {file_node("big.map", pattern_bytes(3u << 20, 4))})})));
+  const std::string out = dir / "out";
+  process_output r;
+  if (!run_process_file_limited(sibling_exe("qmimport_sample"), {dir / "src", out}, limit, &r))
+    GTEST_SKIP() << "no file-size limit on this platform";
+  EXPECT_EQ(r.exit_code, 1);
+  const std::string error = "qmimport: error -8: write error on " + join_out_path(out.c_str(), "maps/big.map") +
+                            ".part (disk full?)\n";
+  ASSERT_GE(r.err.size(), error.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
+  EXPECT_EQ(list_tree(out), std::vector<std::string>{"maps/"});
+}
+
+// Killed at a random moment of its writing phase, an import never leaves a wrong file under
+// a final name, nor an executable unless every file is complete; run again, it completes
+// the folder.
+TEST(ImportTool, KilledAtARandomMomentThenRerun) {
+  std::vector<disc_node> maps;
+  for (int i = 0; i < 24; ++i)
+    maps.push_back(file_node("m" + std::to_string(i) + ".map", pattern_bytes((1u << 19) + i, i)));
+  const disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps),
+                                       dir_node("media", {file_node("x.bik", pattern_bytes(1 << 20, 99))})});
+  const wanted_tree want(tree);
+  temp_dir dir;
+  const std::string src = dir / "disc.iso";
+  ASSERT_TRUE(write_image(src, tree));
+  const std::string exe = sibling_exe("qmimport_sample");
+  // The clock starts when the output folder appears: the writing phase, after the listing.
+  auto writing = [](const std::string& out) {
+    return [out] { return path_kind(out.c_str(), nullptr) == 2; };
+  };
+
+  // How long the copying takes: from the output folder's appearance to the end, less the
+  // time from the executable's appearance (after the last file) to the end.
+  bool killed = false;
+  long writing_us = 0, tail_us = 0;
+  const std::string timing = dir / "timing", timing2 = dir / "timing2";
+  if (!run_process_killed_after(exe, {src, timing}, 60 * 1000000L, &killed, writing(timing), &writing_us))
+    GTEST_SKIP() << "cannot kill a process at a chosen moment on this platform";
+  ASSERT_FALSE(killed);
+  ASSERT_EQ(want.differences(timing), "");
+  const std::string xbe2 = join_out_path(timing2.c_str(), "default.xbe");
+  ASSERT_TRUE(run_process_killed_after(exe, {src, timing2}, 60 * 1000000L, &killed,
+                                       [&] { return path_kind(xbe2.c_str(), nullptr) == 1; }, &tail_us));
+  const long copy_us = std::max(writing_us - tail_us, 1000L);
+
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  int hits = 0;
+  for (int trial = 0; trial < 8; ++trial) {
+    const std::string out = dir / ("out" + std::to_string(trial));
+    const long delay = static_cast<long>(rng() % static_cast<unsigned long>(copy_us + 1));
+    ASSERT_TRUE(run_process_killed_after(exe, {src, out}, delay, &killed, writing(out)));
+    hits += killed;
+    for (const std::string& rel : list_tree(out)) {
+      if (rel.back() == '/' || (rel.size() >= 5 && rel.compare(rel.size() - 5, 5, ".part") == 0)) continue;
+      auto it = want.files.find(rel);
+      ASSERT_NE(it, want.files.end()) << rel;
+      EXPECT_EQ(read_file(join_out_path(out.c_str(), rel.c_str())), it->second)
+          << rel << " after " << delay << " us";
+    }
+    if (path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr) == 1) {
+      EXPECT_EQ(want.differences(out), "") << "an executable with files missing, after " << delay << " us";
+    }
+    process_output again = qmimport({src, out});
+    EXPECT_EQ(again.exit_code, 0) << again.err;
+    EXPECT_EQ(want.differences(out), "");
+    EXPECT_TRUE(no_part_files(out));
+  }
+  EXPECT_GT(hits, 0) << "no kill landed during an import";
+}
+
+}  // namespace

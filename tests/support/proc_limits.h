@@ -1,0 +1,25 @@
+// Running a program under conditions that end an import abnormally: a file-size limit that
+// makes writes fail like a full disk, and a kill at a chosen moment.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+// Like run_process, but no file the program writes may grow beyond `max_file_bytes`
+// (writes past it fail short, as on a full disk). False, with nothing run, where the
+// platform has no such limit.
+bool run_process_file_limited(const std::string& exe, const std::vector<std::string>& args,
+                              unsigned long long max_file_bytes, process_output* result);
+
+// Starts the program with its output discarded and kills it outright `delay_us`
+// microseconds after `armed()` first returns true (polled every 0.2 ms; no `armed` means
+// from the start), unless it has ended by then. Sets *killed to whether the kill hit it and
+// *armed_to_end_us (when given) to the time from arming to the end. False, with nothing
+// run, where unsupported.
+bool run_process_killed_after(const std::string& exe, const std::vector<std::string>& args,
+                              long delay_us, bool* killed,
+                              const std::function<bool()>& armed = {},
+                              long* armed_to_end_us = nullptr);

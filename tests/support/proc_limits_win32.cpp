@@ -1,0 +1,12 @@
+// Neither fault is staged on Windows: the tests that need them run on the native build.
+#include "proc_limits.h"
+
+bool run_process_file_limited(const std::string&, const std::vector<std::string>&,
+                              unsigned long long, process_output*) {
+  return false;
+}
+
+bool run_process_killed_after(const std::string&, const std::vector<std::string>&, long, bool*,
+                              const std::function<bool()>&, long*) {
+  return false;
+}
