@@ -32,6 +32,15 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// prefix + i + suffix, built by appending: mingw g++ 12 at -O3 warns falsely (-Wrestrict)
+// on "literal" + std::string.
+std::string numbered(const char* prefix, int i, const char* suffix) {
+  std::string name = prefix;
+  name += std::to_string(i);
+  name += suffix;
+  return name;
+}
+
 std::string hex(uint64_t v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
@@ -128,7 +137,7 @@ TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
 // Many files: far more progress calls than percentages, and paths longer than the line.
 TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
   std::vector<disc_node> maps;
-  for (int i = 0; i < 300; ++i) maps.push_back(file_node("m" + std::to_string(i), pattern_bytes(20000 + i, i)));
+  for (int i = 0; i < 300; ++i) maps.push_back(file_node(numbered("m", i, ""), pattern_bytes(20000 + i, i)));
   const std::string long_name = "zz_rather_long_folder_name_for_the_progress_line";
   maps.push_back(dir_node(long_name, {file_node("last_file_of_all.bin", pattern_bytes(10, 1))}));
   disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps)});
@@ -177,7 +186,7 @@ TEST(ImportTool, ErrorLines) {
   };
   int n = 0;
   for (const auto& c : cases) {
-    const std::string out = dir / ("out" + std::to_string(++n));
+    const std::string out = dir / numbered("out", ++n, "");
     process_output r = qmimport({c.source, out});
     EXPECT_EQ(r.exit_code, 1) << c.source;
     EXPECT_EQ(r.out, "");
@@ -220,7 +229,7 @@ TEST(ImportTool, FullDiskLeavesNoExecutable) {
 TEST(ImportTool, KilledAtARandomMomentThenRerun) {
   std::vector<disc_node> maps;
   for (int i = 0; i < 24; ++i)
-    maps.push_back(file_node("m" + std::to_string(i) + ".map", pattern_bytes((1u << 19) + i, i)));
+    maps.push_back(file_node(numbered("m", i, ".map"), pattern_bytes((1u << 19) + i, i)));
   const disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps),
                                        dir_node("media", {file_node("x.bik", pattern_bytes(1 << 20, 99))})});
   const wanted_tree want(tree);
@@ -252,7 +261,7 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
   std::mt19937 rng(seed);
   int hits = 0;
   for (int trial = 0; trial < 8; ++trial) {
-    const std::string out = dir / ("out" + std::to_string(trial));
+    const std::string out = dir / numbered("out", trial, "");
     const long delay = static_cast<long>(rng() % static_cast<unsigned long>(copy_us + 1));
     ASSERT_TRUE(run_process_killed_after(exe, {src, out}, delay, &killed, writing(out)));
     hits += killed;
