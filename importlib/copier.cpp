@@ -4,8 +4,8 @@
 
 namespace {
 
-// Reads exactly `length` bytes; the streams are unbuffered or positioned, so one fread
-// either fills the request or hits the end or an error.
+// Reads exactly `length` bytes: fread stops short only at the end of the file or on an
+// error, and either way the source is not what the listing promised.
 bool read_exact(FILE* f, uint8_t* buffer, size_t length) {
   return std::fread(buffer, 1, length, f) == length;
 }
