@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <map>
 #include <vector>
 
 #include "fs.h"
@@ -31,10 +31,11 @@ struct import_context {
   uint64_t image_size = 0;
   uint64_t partition_base = 0;
   import_result* result = nullptr;  // receives messages and counters; never null
-  // Image positions of the non-empty directory tables walked so far: a table reached twice
-  // (a folder pointing at an ancestor's table, or many folders sharing one) is damage, not
-  // an invitation to list the same entries over and over.
-  std::unordered_set<uint64_t> walked_tables;
+  // Byte ranges [start, end) of the non-empty directory tables walked so far. A table that
+  // reaches into one of them (a folder pointing at an ancestor's table, many folders sharing
+  // one, or tables that overlap) is damage, not an invitation to list the same entries over
+  // and over: this keeps the listing proportional to the image's size.
+  std::map<uint64_t, uint64_t> walked_tables;
 };
 
 // Formats the failure explanation into result->message (cut at 767 bytes). Null `result`

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -32,6 +33,16 @@ const char* folder_label(const char* dir_rel) { return dir_rel ? dir_rel : "(roo
 int damaged_tree(import_context* ctx, const char* dir_rel) {
   set_import_error(ctx->result, "damaged directory tree in %s", folder_label(dir_rel));
   return IMPORT_ERR_DAMAGED;
+}
+
+// Records [position, position + size) as walked; false if it overlaps a table walked before.
+bool claim_table(import_context* ctx, uint64_t position, uint32_t size) {
+  const uint64_t end = position + size;
+  auto next = ctx->walked_tables.lower_bound(position);
+  if (next != ctx->walked_tables.end() && next->first < end) return false;
+  if (next != ctx->walked_tables.begin() && std::prev(next)->second > position) return false;
+  ctx->walked_tables.emplace_hint(next, position, end);
+  return true;
 }
 
 }  // namespace
@@ -103,18 +114,25 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
   // Bounds first: a damaged size must not cost 64 MiB of memory before the read fails.
   if (position > ctx->image_size || size > ctx->image_size - position) return unreadable();
   try {
+    // An empty table is known by its first four bytes: many folders may share one, and a
+    // shared 64 MiB table of 0xFF must not be read again for each of them.
+    uint8_t head[4];
+    if (size >= 4) {
+      if (image_read_at(ctx, position, head, 4) != 0) return unreadable();
+      if (head[0] == 0xFF && head[1] == 0xFF && head[2] == 0xFF && head[3] == 0xFF)
+        return IMPORT_OK;
+    }
+    // The per-table flags cannot see a folder pointing back at an ancestor's table, or many
+    // folders sharing one: a few kilobytes of image would list an exponential number of
+    // entries before the depth limit stops it. Real tables never overlap.
+    if (!claim_table(ctx, position, size)) return damaged_tree(ctx, dir_rel);
+
     const uint32_t slots = size / 4 + 1 < MAX_NODES ? size / 4 + 1 : MAX_NODES;
     std::unique_ptr<uint8_t[]> table(new uint8_t[size]);
     std::unique_ptr<uint8_t[]> visited(new uint8_t[slots]());
     std::unique_ptr<uint16_t[]> stack(new uint16_t[slots]);
     if (image_read_at(ctx, position, table.get(), size) != 0) return unreadable();
     const uint8_t* t = table.get();
-    if (size >= 4 && t[0] == 0xFF && t[1] == 0xFF && t[2] == 0xFF && t[3] == 0xFF)
-      return IMPORT_OK;
-    // The per-table flags cannot see a folder pointing back at an ancestor's table, or many
-    // folders sharing one: a few kilobytes of image would list an exponential number of
-    // entries before the depth limit stops it.
-    if (!ctx->walked_tables.insert(position).second) return damaged_tree(ctx, dir_rel);
 
     // In-order walk (left, node, right). The visited flags turn any loop into an error and
     // bound the stack: every node is pushed at most once.

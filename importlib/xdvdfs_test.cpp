@@ -393,6 +393,52 @@ TEST_F(Xdvdfs, FailureTable) {
   }
 }
 
+// Tables that start inside another table are refused too: otherwise a crafted image can
+// re-list a large table's nodes once for every sector offset into it.
+TEST_F(Xdvdfs, OverlappingTablesAreDamage) {
+  std::vector<disc_node> many;
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%03d.bin", i);
+    many.push_back(file_node(name, pattern_bytes(10, static_cast<uint32_t>(i))));
+  }
+  disc_node root = dir_node("", {file_node("default.xbe", pattern_bytes(10, 1)),
+                                 dir_node("maps", std::move(many)),
+                                 dir_node("media", {file_node("x.bin", pattern_bytes(10, 2))})});
+  image_options options;
+  options.damage = [](disc_image& img, const disc_layout& lay) {
+    ASSERT_GT(lay.table("maps").size, 2 * XDVDFS_SECTOR);
+    img.put_u32(sector_of(lay, "media"), lay.table("maps").sector + 1);
+    img.put_u32(size_of(lay, "media"), static_cast<uint32_t>(XDVDFS_SECTOR));
+  };
+  listing l = list(root, options);
+  EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED);
+  EXPECT_EQ(l.message(), "damaged directory tree in media");
+  for (const import_entry& e : l.entries) EXPECT_NE(e.rel_path.rfind("media/", 0), 0u) << e.rel_path;
+
+  // Many folders sharing one large empty table are fine, and cheap: only its head is read.
+  disc_node empties = dir_node("maps");
+  for (int i = 0; i < 2000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "e%04d", i);
+    empties.children.push_back(dir_node(name, {file_node("x", pattern_bytes(1, 1))}));
+  }
+  image_options shared;
+  shared.damage = [](disc_image& img, const disc_layout& lay) {
+    const uint64_t big = 8u << 20;
+    const uint64_t at = (img.size() + XDVDFS_SECTOR - 1) / XDVDFS_SECTOR * XDVDFS_SECTOR;
+    img.fill(at, big, 0xFF);
+    for (const placed_entry& e : lay.entries) {
+      if (!e.is_dir || e.rel_path.rfind("maps/e", 0) != 0) continue;
+      img.put_u32(e.node_pos + 4, static_cast<uint32_t>((at - lay.partition_base) / XDVDFS_SECTOR));
+      img.put_u32(e.node_pos + 8, static_cast<uint32_t>(big));
+    }
+  };
+  l = list(dir_node("", {file_node("default.xbe", pattern_bytes(10, 1)), std::move(empties)}), shared);
+  EXPECT_EQ(l.status, IMPORT_OK) << l.message();
+  EXPECT_EQ(l.entries.size(), 2002u);
+}
+
 TEST_F(Xdvdfs, OddButHarmlessImagesAreAccepted) {
   struct {
     const char* what;
