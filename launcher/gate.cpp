@@ -35,6 +35,18 @@ import_job job;
 
 int job_done() { return std::atomic_ref<int>(job.done).load(); }
 
+std::wstring current_folder() {
+  std::wstring folder(MAX_PATH, L'\0');
+  DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+  if (n >= folder.size()) {
+    folder.resize(n);
+    n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+  }
+  if (n == 0 || n >= folder.size()) return {};
+  folder.resize(n);
+  return folder;
+}
+
 // The path the player chose in the open-file dialog; empty when they cancelled.
 std::wstring choose_source() {
   wchar_t file[520] = {};
@@ -46,7 +58,13 @@ std::wstring choose_source() {
   dialog.nMaxFile = 520;
   dialog.lpstrTitle = L"Choose your Quillmoor disc image (or default.xbe in an extracted copy)";
   dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (!GetOpenFileNameW(&dialog)) return {};
+  // The dialog makes the folder the player browsed to the current one (OFN_NOCHANGEDIR does
+  // not stop GetOpenFileName), and every path of the launcher is relative to its own folder:
+  // without this the import would land in a "game" folder beside the disc image.
+  std::wstring own_folder = current_folder();
+  BOOL chosen = GetOpenFileNameW(&dialog);
+  if (!own_folder.empty()) SetCurrentDirectoryW(own_folder.c_str());
+  if (!chosen) return {};
   return file;
 }
 

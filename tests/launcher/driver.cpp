@@ -189,16 +189,33 @@ bool press(HWND dialog, int id) {
   return wait_gone(dialog, 10000);
 }
 
-bool choose_file(HWND dialog, const std::string& path) {
-  // The file name box: an edit inside combo box cmb13 (0x47c) in the Explorer-style dialog,
-  // or edit edt1 (0x480) in older templates.
-  HWND edit = nullptr;
+// The open-file dialog's file name box: the edit inside cmb13 (0x47c; a ComboBoxEx holding a
+// combo box holding the edit, in wine's Explorer-style dialog), or edt1 (0x480) in older
+// templates. Null while the dialog has not created it yet.
+HWND file_name_box(HWND dialog) {
   if (HWND combo = GetDlgItem(dialog, 0x47c)) {
-    edit = _wcsicmp(class_of(combo).c_str(), L"Edit") == 0 ? combo
-                                                           : FindWindowExW(combo, nullptr, L"Edit", nullptr);
+    if (_wcsicmp(class_of(combo).c_str(), L"Edit") == 0) return combo;
+    HWND edit = nullptr;
+    EnumChildWindows(
+        combo,
+        [](HWND child, LPARAM param) -> BOOL {
+          if (_wcsicmp(class_of(child).c_str(), L"Edit") != 0) return TRUE;
+          *reinterpret_cast<HWND*>(param) = child;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&edit));
+    if (edit) return edit;
   }
-  if (!edit) edit = GetDlgItem(dialog, 0x480);
-  if (!edit) return false;
+  return GetDlgItem(dialog, 0x480);
+}
+
+bool choose_file(HWND dialog, const std::string& path) {
+  // Wine shows the dialog before it has created all of its controls: wait for the box.
+  HWND edit = nullptr;
+  for (DWORD waited = 0; !(edit = file_name_box(dialog)); waited += POLL_MS) {
+    if (waited >= WINDOW_TIMEOUT_MS || !IsWindow(dialog)) return false;
+    Sleep(POLL_MS);
+  }
   std::wstring text = wide(path);
   DWORD_PTR ignored = 0;
   if (!SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),

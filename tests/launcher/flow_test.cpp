@@ -333,4 +333,195 @@ TEST(LauncherFlow, GameProgramThatCannotStart) {
   EXPECT_EQ(r.launcher.wait_exit(), 1);
 }
 
+// What the import library says about `source`, learnt from the tool on the same input: its
+// status and message, and the folder it imported (for comparing trees).
+struct tool_import {
+  temp_dir out;
+  int exit_code = -1;
+  std::string message;  // from "qmimport: error <status>: <message>"
+  std::string game() const { return out / "game"; }
+};
+
+void import_with_tool(const std::string& source, tool_import& t) {
+  // The tool is built one folder up, beside the other end-to-end programs.
+  process_output p = run_process(exe_dir() + "\\..\\qmimport_sample.exe", {source, t.game()});
+  t.exit_code = p.exit_code;
+  // The error is the last thing the tool prints; its message may span lines.
+  const std::string marker = "qmimport: error ";
+  size_t at = p.err.rfind(marker);
+  size_t colon = at == std::string::npos ? at : p.err.find(": ", at + marker.size());
+  if (colon == std::string::npos || p.err.back() != '\n') return;
+  t.message = p.err.substr(colon + 2, p.err.size() - colon - 3);
+}
+
+// Same files and folders with the same contents.
+void expect_same_tree(const std::string& got, const std::string& want) {
+  std::vector<std::string> tree = list_tree(got);
+  ASSERT_EQ(tree, list_tree(want));
+  ASSERT_FALSE(tree.empty());
+  for (const std::string& rel : tree) {
+    if (rel.back() == '/') continue;
+    EXPECT_EQ(read_file(join_out_path(got.c_str(), rel.c_str())),
+              read_file(join_out_path(want.c_str(), rel.c_str())))
+        << rel;
+  }
+}
+
+std::string failure_box(const std::string& message, bool wrong_build) {
+  return "The import did not finish:\n\n" + message + "\n\n" +
+         (wrong_build ? "This build runs one version of Quillmoor only (the original retail disc). "
+                        "Nothing of yours was changed."
+                      : "Nothing of yours was changed.");
+}
+
+// Answers the first question and the open-file dialog with `source`.
+void choose_in_dialog(release& r, const std::string& source) {
+  EXPECT_EQ(r.answer("Quillmoor", IDOK), FIRST_QUESTION);
+  HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(choose_file(dialog, source)) << source;
+}
+
+// The first start of a player: question, disc image chosen, import behind the progress
+// window, build, game. A large file makes the import last long enough to be watched; the
+// worker is frozen for the screenshot so that it shows the import mid-way.
+TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
+  const size_t BIG = 192u << 20;
+  disc_node tree = sample_tree();
+  for (disc_node& child : tree.children)
+    if (child.name == "media") child.children.push_back(file_node("intro.bik", std::vector<uint8_t>(BIG, 0x5A)));
+  temp_dir discs;
+  const std::string iso = discs / "Quillmoor (Redump).iso";
+  image_options options;
+  options.partition_base = REDUMP_PARTITION_BASE;
+  ASSERT_TRUE(write_image(iso, tree, options));
+  tree = {};
+
+  release r;
+  ASSERT_TRUE(r.start());
+  HWND question = wait_window(r.launcher, "Quillmoor");
+  ASSERT_TRUE(question);
+  EXPECT_EQ(message_text(question), FIRST_QUESTION);
+  EXPECT_TRUE(screenshot(exe_dir() + "\\screenshot-question.png"));
+  ASSERT_TRUE(press(question, IDOK));
+  HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(choose_file(dialog, iso));
+
+  HWND progress = wait_window(r.launcher, PROGRESS_TITLE);
+  ASSERT_TRUE(progress);
+  wchar_t class_name[64] = {};
+  GetClassNameW(progress, class_name, 64);
+  EXPECT_TRUE(std::wstring(class_name) == L"QuillmoorImport");
+  LONG style = GetWindowLongW(progress, GWL_STYLE);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_FALSE(style & WS_SYSMENU);  // no close box
+  std::string label;
+  for (int i = 0; i < 3000 && IsWindow(progress); ++i) {
+    std::vector<std::string> texts = static_texts(progress);
+    label = texts.empty() ? "" : texts[0];
+    if (label.rfind("Copying your game files...\n\n", 0) == 0) break;
+    Sleep(5);
+  }
+  ASSERT_EQ(label.rfind("Copying your game files...\n\n", 0), 0u) << label;
+  ASSERT_GT(suspend_other_threads(r.launcher.pid(), progress, true), 0);
+  Sleep(300);  // the user-interface thread repaints meanwhile
+  label = static_texts(progress).at(0);
+  // Closing is refused while the import runs.
+  PostMessageW(progress, WM_CLOSE, 0, 0);
+  Sleep(200);
+  EXPECT_TRUE(IsWindowVisible(progress));
+  EXPECT_TRUE(screenshot(exe_dir() + "\\screenshot-importing.png"));
+  suspend_other_threads(r.launcher.pid(), progress, false);
+  std::printf("progress label mid-import: %s\n", label.c_str());
+  EXPECT_NE(label.find(" MB ("), std::string::npos) << label;
+  EXPECT_EQ(label.back(), ')') << label;
+
+  EXPECT_EQ(r.answer("Open Quillmoor", IDOK), BUILD_QUESTION);
+  EXPECT_FALSE(IsWindow(progress));
+  EXPECT_EQ(r.launcher.wait_exit(), 0);
+  EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
+  EXPECT_EQ(r.launcher.err(), VERIFIED);
+  std::string cmd_log = r.log("cmd_log.txt");
+  EXPECT_EQ(cmd_log.substr(0, cmd_log.find('\n')), std::string("command ") + BUILD_COMMAND);
+  EXPECT_EQ(read_file(r.path("game\\default.xbe")), sample_xbe());
+  uint64_t size = 0;
+  EXPECT_EQ(path_kind(r.path("game\\media\\intro.bik").c_str(), &size), 1);
+  EXPECT_EQ(size, BIG);
+  EXPECT_FALSE(r.exists("game\\extras"));
+}
+
+// A damaged image, then Retry with a good XISO; the game program was built before.
+TEST(LauncherFlow, DamagedImageThenRetry) {
+  temp_dir discs;
+  const std::string damaged = discs / "damaged.iso";
+  const std::string good = discs / "good.xiso";
+  image_options broken;
+  broken.damage = [](disc_image& image, const disc_layout& layout) {
+    image.fill(layout.root.pos, 64, 0xEE);  // the root table's first nodes
+  };
+  ASSERT_TRUE(write_image(damaged, sample_tree(), broken));
+  ASSERT_TRUE(write_image(good, sample_tree()));
+  tool_import damaged_by_tool, good_by_tool;
+  import_with_tool(damaged, damaged_by_tool);
+  import_with_tool(good, good_by_tool);
+  ASSERT_EQ(damaged_by_tool.exit_code, 1);
+  ASSERT_FALSE(damaged_by_tool.message.empty());
+  ASSERT_EQ(good_by_tool.exit_code, 0);
+
+  release r;
+  r.put_built_game();
+  ASSERT_TRUE(r.start(L"--retry"));
+  choose_in_dialog(r, damaged);
+  EXPECT_EQ(r.answer("Quillmoor", IDRETRY), failure_box(damaged_by_tool.message, false));
+  EXPECT_FALSE(r.exists("game\\default.xbe"));
+  choose_in_dialog(r, good);
+  EXPECT_EQ(r.launcher.wait_exit(), 0);
+  EXPECT_EQ(wait_game_log(r), game_log_for(r, "--retry"));
+  EXPECT_EQ(r.launcher.err(), VERIFIED);
+  expect_same_tree(r.path("game"), good_by_tool.game());
+}
+
+TEST(LauncherFlow, WrongBuildIsRefusedWithTheTwoPartMessage) {
+  temp_dir discs;
+  disc_node tree = sample_tree();
+  for (disc_node& child : tree.children)
+    if (child.name == "default.xbe") child.data[4096] ^= 0x01;
+  const std::string iso = discs / "other.iso";
+  ASSERT_TRUE(write_image(iso, tree));
+  tool_import by_tool;
+  import_with_tool(iso, by_tool);
+  ASSERT_EQ(by_tool.exit_code, 1);
+  ASSERT_FALSE(by_tool.message.empty());
+
+  release r;
+  ASSERT_TRUE(r.start());
+  choose_in_dialog(r, iso);
+  EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), failure_box(by_tool.message, true));
+  EXPECT_EQ(r.launcher.wait_exit(), 1);
+  EXPECT_FALSE(r.exists("game\\default.xbe"));
+  EXPECT_FALSE(r.exists("cmd_log.txt"));
+}
+
+// The default.xbe of an extracted copy stands for its folder; release and copy both live in
+// folders whose names the ANSI code page cannot hold.
+TEST(LauncherFlow, ChosenDefaultXbeImportsItsFolder) {
+  temp_dir discs;
+  const std::string folder = discs / (std::string(JP) + " rip");
+  ASSERT_TRUE(write_folder(folder, sample_tree()));
+  tool_import by_tool;
+  import_with_tool(folder, by_tool);
+  ASSERT_EQ(by_tool.exit_code, 0);
+
+  release r(std::string(JP) + " 1.0");
+  r.put_built_game();
+  temp_dir elsewhere;
+  ASSERT_TRUE(r.start(L"", std::nullopt, elsewhere.path()));
+  choose_in_dialog(r, folder + "\\DEFAULT.XBE");
+  EXPECT_EQ(r.launcher.wait_exit(), 0);
+  EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
+  expect_same_tree(r.path("game"), by_tool.game());
+  EXPECT_EQ(list_tree(elsewhere.path()), std::vector<std::string>{});
+}
+
 }  // namespace
