@@ -1,6 +1,7 @@
 // The game-files gate: ask for the player's disc on the first start, import it behind a
 // progress window, and verify game\default.xbe on every start.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <commdlg.h>
 
 #include <atomic>
@@ -80,12 +81,13 @@ void run_import_attempt() {
   window_class.lpszClassName = WINDOW_CLASS;
   RegisterClassA(&window_class);  // fails harmlessly when a retry registers it again
 
-  job.window = CreateWindowExA(0, WINDOW_CLASS, "Quillmoor - importing your disc",
-                               WS_VISIBLE | WS_CAPTION, CW_USEDEFAULT, CW_USEDEFAULT, 520, 200,
-                               nullptr, nullptr, instance, nullptr);
-  job.label = job.window ? CreateWindowExA(0, "STATIC", "Reading the disc...", WS_CHILD | WS_VISIBLE,
-                                           16, 16, 480, 130, job.window, nullptr, instance, nullptr)
-                         : nullptr;
+  job.window =
+      CreateWindowExA(0, WINDOW_CLASS, "Quillmoor - importing your disc", WS_VISIBLE | WS_CAPTION,
+                      CW_USEDEFAULT, CW_USEDEFAULT, 520, 200, nullptr, nullptr, instance, nullptr);
+  job.label = job.window
+                  ? CreateWindowExA(0, "STATIC", "Reading the disc...", WS_CHILD | WS_VISIBLE, 16,
+                                    16, 480, 130, job.window, nullptr, instance, nullptr)
+                  : nullptr;
   // Without a window the worker's wake-up message would go to its own queue and the loop
   // below would never end: count it as a start failure.
   scoped_handle worker(job.window ? CreateThread(nullptr, 0, import_worker, &job, 0, nullptr)

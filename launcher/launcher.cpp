@@ -1,12 +1,13 @@
 // OpenQuillmoor: works from its own folder, makes sure the game files are there, has the
 // release's build kit build the game program when it is missing or stale, starts it, exits.
+#include "launcher.h"
+
 #include <windows.h>
 
 #include <new>
 #include <string>
 #include <vector>
 
-#include "launcher.h"
 #include "launcher_rules.h"
 
 namespace {
@@ -52,8 +53,8 @@ DWORD run_build() {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                      nullptr, nullptr, &startup, &process))
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                      nullptr, &startup, &process))
     return 1;
   scoped_handle process_handle(process.hProcess), thread_handle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -84,9 +85,9 @@ int start_game(const wchar_t* arguments) {
 int launcher_main(const wchar_t* arguments) {
   enter_own_folder();
   if (!ensure_game_files()) return 1;
-  bool build = !is_plain_file(GAME_PROGRAM) ||
-               kit_differs_from_stamp(read_kit_version(KIT_JSON_PATH),
-                                      read_build_stamp(BUILD_STAMP_PATH));
+  bool build =
+      !is_plain_file(GAME_PROGRAM) ||
+      kit_differs_from_stamp(read_kit_version(KIT_JSON_PATH), read_build_stamp(BUILD_STAMP_PATH));
   if (build) {
     if (MessageBoxA(nullptr, BUILD_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
       return 1;

@@ -12,8 +12,12 @@ namespace {
 constexpr DWORD POLL_MS = 20;
 constexpr UINT SEND_TIMEOUT_MS = 5000;
 
-std::wstring wide(const std::string& s) { return s.empty() ? std::wstring() : utf8_to_wide(s.c_str()); }
-std::string narrow(const std::wstring& s) { return s.empty() ? std::string() : wide_to_utf8(s.c_str()); }
+std::wstring wide(const std::string& s) {
+  return s.empty() ? std::wstring() : utf8_to_wide(s.c_str());
+}
+std::string narrow(const std::wstring& s) {
+  return s.empty() ? std::string() : wide_to_utf8(s.c_str());
+}
 
 std::wstring class_of(HWND window) {
   wchar_t name[64] = {};
@@ -65,7 +69,8 @@ launcher_process::~launcher_process() {
 }
 
 bool launcher_process::start(const std::string& exe, const std::wstring& arguments,
-                             const std::string& folder, const std::optional<std::string>& skip_check) {
+                             const std::string& folder,
+                             const std::optional<std::string>& skip_check) {
   wchar_t temp[MAX_PATH + 1];
   wchar_t name[MAX_PATH + 1];
   if (!GetTempPathW(MAX_PATH + 1, temp) || !GetTempFileNameW(temp, L"qml", 0, name)) return false;
@@ -78,7 +83,8 @@ bool launcher_process::start(const std::string& exe, const std::wstring& argumen
   std::wstring command = L"\"" + wide(exe) + L"\"";
   if (!arguments.empty()) command += L" " + arguments;
   // The child copies our environment: set the switch just for this start.
-  SetEnvironmentVariableW(L"RECOMP_SKIP_XBE_CHECK", skip_check ? wide(*skip_check).c_str() : nullptr);
+  SetEnvironmentVariableW(L"RECOMP_SKIP_XBE_CHECK",
+                          skip_check ? wide(*skip_check).c_str() : nullptr);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -227,8 +233,8 @@ bool choose_file(HWND dialog, const std::string& path) {
 bool screenshot(const std::string& png_path) {
   // ImageMagick's import, a Unix program: wine starts non-PE files as native processes.
   using unix_name_fn = char* (*)(const wchar_t*);
-  auto to_unix = reinterpret_cast<unix_name_fn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  auto to_unix = reinterpret_cast<unix_name_fn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (!to_unix) return false;
   DeleteFileW(wide(png_path).c_str());
   char* unix_path = to_unix(wide(png_path).c_str());
@@ -267,7 +273,8 @@ int suspend_other_threads(DWORD pid, HWND window, bool suspend) {
     if (entry.th32OwnerProcessID != pid || entry.th32ThreadID == ui_thread) continue;
     HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
     if (!thread) continue;
-    if ((suspend ? SuspendThread(thread) : ResumeThread(thread)) != static_cast<DWORD>(-1)) ++touched;
+    if ((suspend ? SuspendThread(thread) : ResumeThread(thread)) != static_cast<DWORD>(-1))
+      ++touched;
     CloseHandle(thread);
   }
   CloseHandle(snapshot);

@@ -38,20 +38,24 @@ const char NOT_BUILT[] =
     "The game program was not built. The reason is in build\\build.log.\n\nStart "
     "OpenQuillmoor.exe again to retry.";
 const char NOT_STARTED[] = "Could not start quillmoor_recomp.exe.";
-const char DIALOG_TITLE[] = "Choose your Quillmoor disc image (or default.xbe in an extracted copy)";
+const char DIALOG_TITLE[] =
+    "Choose your Quillmoor disc image (or default.xbe in an extracted copy)";
 const char PROGRESS_TITLE[] = "Quillmoor - importing your disc";
 const char BUILD_COMMAND[] =
     "cmd.exe /c \"python\\python.exe -I tools\\rara\\build.py || (echo. & echo Press a key to "
     "close this window. & pause >nul & exit /b 1)\"";
 const char VERIFIED[] = "[RARA] game\\default.xbe: retail SHA-256 OK\n";
 const char SKIPPED[] = "[RARA] XBE hash check skipped (RECOMP_SKIP_XBE_CHECK)\n";
-const std::string WRONG_LINE = std::string("[RARA] game\\default.xbe is not the supported retail build (want SHA-256 ") +
-                               SAMPLE_XBE_SHA256 + ")\n";
+const std::string WRONG_LINE =
+    std::string("[RARA] game\\default.xbe is not the supported retail build (want SHA-256 ") +
+    SAMPLE_XBE_SHA256 + ")\n";
 
 // "クイルムア" (Quillmoor in katakana), outside any Western ANSI code page.
 const char JP[] = "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2";
 
-std::wstring wide(const std::string& s) { return s.empty() ? std::wstring() : utf8_to_wide(s.c_str()); }
+std::wstring wide(const std::string& s) {
+  return s.empty() ? std::wstring() : utf8_to_wide(s.c_str());
+}
 
 void copy_exe(const std::string& base, const std::string& to) {
   std::string from = sibling_exe(base);
@@ -69,13 +73,18 @@ class release {
     copy_exe("launcher_standin_python", path("python\\python.exe"));
     copy_exe("launcher_standin_game", path("python\\game_standin.exe"));
     write_file(path("tools\\rara\\build.py"), "# the build script\n");
-    write_file(path("kit\\kit.json"), "{\n  \"name\": \"quillmoor kit\",\n  \"version\": \"1.2\"\n}\n");
+    write_file(path("kit\\kit.json"),
+               "{\n  \"name\": \"quillmoor kit\",\n  \"version\": \"1.2\"\n}\n");
   }
-  std::string path(const std::string& rel) const { return join_out_path(root_.c_str(), rel.c_str()); }
+  std::string path(const std::string& rel) const {
+    return join_out_path(root_.c_str(), rel.c_str());
+  }
   const std::string& root() const { return root_; }
   const std::string& base() const { return base_.path(); }
 
-  void put_game_files(const std::vector<uint8_t>& xbe = sample_xbe()) { write_file(path("game\\default.xbe"), xbe); }
+  void put_game_files(const std::vector<uint8_t>& xbe = sample_xbe()) {
+    write_file(path("game\\default.xbe"), xbe);
+  }
   // A game program built earlier from kit `stamp`.
   void put_built_game(const std::string& stamp = "1.2\r\n") {
     copy_exe("launcher_standin_game", path("quillmoor_recomp.exe"));
@@ -83,9 +92,11 @@ class release {
   }
 
   // Starts the launcher (from its own folder unless `folder` is given).
-  bool start(const std::wstring& arguments = L"", const std::optional<std::string>& skip = std::nullopt,
+  bool start(const std::wstring& arguments = L"",
+             const std::optional<std::string>& skip = std::nullopt,
              const std::string& folder = "") {
-    return launcher.start(path("OpenQuillmoor.exe"), arguments, folder.empty() ? root_ : folder, skip);
+    return launcher.start(path("OpenQuillmoor.exe"), arguments, folder.empty() ? root_ : folder,
+                          skip);
   }
   // The box titled `title`: its text, after pressing `button`. "(no window)" when none came.
   std::string answer(const std::string& title, int button) {
@@ -126,14 +137,16 @@ class unmanaged_windows : public ::testing::Environment {
                         nullptr, &key_, nullptr) != ERROR_SUCCESS)
       return;
     DWORD size = sizeof old_;
-    had_value_ = RegQueryValueExW(key_, L"Managed", nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(old_), &size) == ERROR_SUCCESS;
+    had_value_ = RegQueryValueExW(key_, L"Managed", nullptr, nullptr, reinterpret_cast<BYTE*>(old_),
+                                  &size) == ERROR_SUCCESS;
     set(L"N");
   }
   void TearDown() override {
     if (!key_) return;
-    if (had_value_) set(old_);
-    else RegDeleteValueW(key_, L"Managed");
+    if (had_value_)
+      set(old_);
+    else
+      RegDeleteValueW(key_, L"Managed");
     RegCloseKey(key_);
   }
 
@@ -177,7 +190,8 @@ TEST(LauncherFlow, GameStartsWithTheLaunchersArguments) {
     std::string arguments;
   } cases[] = {
       {"Open Quillmoor", false, ""},
-      {"Open Quillmoor", true, std::string("--save \"C:\\My Saves\\") + JP + "\"  -x " + JP + " \\\"q\\\""},
+      {"Open Quillmoor", true,
+       std::string("--save \"C:\\My Saves\\") + JP + "\"  -x " + JP + " \\\"q\\\""},
       {std::string(JP) + " 1.0", true, std::string("--lang ") + JP},
       {std::string(JP) + " 1.0", false, ""},
   };
@@ -187,7 +201,8 @@ TEST(LauncherFlow, GameStartsWithTheLaunchersArguments) {
     r.put_game_files();
     r.put_built_game();
     temp_dir elsewhere;
-    ASSERT_TRUE(r.start(wide(c.arguments), std::nullopt, c.started_elsewhere ? elsewhere.path() : ""));
+    ASSERT_TRUE(
+        r.start(wide(c.arguments), std::nullopt, c.started_elsewhere ? elsewhere.path() : ""));
     EXPECT_EQ(r.launcher.wait_exit(), 0);
     EXPECT_EQ(wait_game_log(r), game_log_for(r, c.arguments));
     EXPECT_EQ(r.launcher.err(), VERIFIED);
@@ -203,8 +218,7 @@ TEST(LauncherFlow, ExecutableCheckedAtEveryStartUnlessSwitchedOff) {
     std::optional<std::string> skip;
     bool skipped;
   } cases[] = {
-      {std::nullopt, false}, {"", false}, {"0", false}, {"0x", false},
-      {"1", true},           {"yes", true},
+      {std::nullopt, false}, {"", false}, {"0", false}, {"0x", false}, {"1", true}, {"yes", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.skip ? "RECOMP_SKIP_XBE_CHECK=" + *c.skip : "RECOMP_SKIP_XBE_CHECK unset");
@@ -390,7 +404,8 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
   const size_t BIG = 192u << 20;
   disc_node tree = sample_tree();
   for (disc_node& child : tree.children)
-    if (child.name == "media") child.children.push_back(file_node("intro.bik", std::vector<uint8_t>(BIG, 0x5A)));
+    if (child.name == "media")
+      child.children.push_back(file_node("intro.bik", std::vector<uint8_t>(BIG, 0x5A)));
   temp_dir discs;
   const std::string iso = discs / "Quillmoor (Redump).iso";
   image_options options;

@@ -18,13 +18,14 @@ TEST(KitVersion, ReadsTheFirstVersionString) {
       {R"({"version": ""})", ""},
       {R"({"version": "a", "version": "b"})", "a"},
       {R"({"versions": "1.0", "version": "2.0"})", "2.0"},  // the key with its quotes
-      {R"({"version": 3, "name": "x"})", "name"},  // no JSON: the next two quotes, whatever they hold
-      {R"({"version": "1.2)", ""},                // no closing quote
-      {R"({"version": 1})", ""},                  // no quotes at all
+      {R"({"version": 3, "name": "x"})",
+       "name"},                     // no JSON: the next two quotes, whatever they hold
+      {R"({"version": "1.2)", ""},  // no closing quote
+      {R"({"version": 1})", ""},    // no quotes at all
       {R"({"name": "kit"})", ""},
       {"", ""},
       {"{\"version\": \"" + v127 + "\"}", v127},
-      {"{\"version\": \"" + v127 + "w\"}", ""},  // 128 characters count as none
+      {"{\"version\": \"" + v127 + "w\"}", ""},                   // 128 characters count as none
       {std::string("{\"x\": 1}\0{\"version\": \"9\"}", 25), ""},  // nothing after a NUL counts
   };
   for (const auto& c : cases) EXPECT_EQ(kit_version_from_text(c.text), c.version) << c.text;
@@ -47,9 +48,15 @@ TEST(BuildStamp, FirstLineOnly) {
     std::string text;
     std::string stamp;
   } cases[] = {
-      {"1.2\r\nbuilt later\r\n", "1.2"}, {"1.2\n", "1.2"},     {"1.2\r", "1.2"},
-      {"1.2", "1.2"},                    {"\r\n1.2", ""},      {"", ""},
-      {s127 + "tail", s127},             {" 1.2 \n", " 1.2 "}, {std::string("1.\0002", 4), "1."},
+      {"1.2\r\nbuilt later\r\n", "1.2"},
+      {"1.2\n", "1.2"},
+      {"1.2\r", "1.2"},
+      {"1.2", "1.2"},
+      {"\r\n1.2", ""},
+      {"", ""},
+      {s127 + "tail", s127},
+      {" 1.2 \n", " 1.2 "},
+      {std::string("1.\0002", 4), "1."},
   };
   for (const auto& c : cases) EXPECT_EQ(build_stamp_from_text(c.text), c.stamp) << c.text;
 
@@ -65,8 +72,8 @@ TEST(BuildStamp, DecidesTheRebuild) {
     const char* stamp;
     int differs;
   } cases[] = {
-      {"1.2", "1.2", 0}, {"", "1.2", 0}, {"", "", 0}, {"1.3", "1.2", 1}, {"1.2", "", 1},
-      {"1.2", "1.2 ", 1}, {"A", "a", 1},  // exact and case-sensitive
+      {"1.2", "1.2", 0}, {"", "1.2", 0},     {"", "", 0},   {"1.3", "1.2", 1},
+      {"1.2", "", 1},    {"1.2", "1.2 ", 1}, {"A", "a", 1},  // exact and case-sensitive
   };
   for (const auto& c : cases)
     EXPECT_EQ(kit_differs_from_stamp(c.kit, c.stamp), c.differs) << c.kit << " / " << c.stamp;
@@ -102,10 +109,11 @@ TEST(SkipSwitch, OnlyANonEmptyValueNotStartingWithZero) {
     const char* value;
     int skipped;
   } cases[] = {
-      {nullptr, 0}, {"", 0}, {"0", 0}, {"0x", 0}, {"00", 0},
+      {nullptr, 0}, {"", 0},    {"0", 0},  {"0x", 0},    {"00", 0},
       {"1", 1},     {"yes", 1}, {" 0", 1}, {"false", 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(xbe_check_skipped(c.value), c.skipped) << (c.value ? c.value : "(unset)");
+  for (const auto& c : cases)
+    EXPECT_EQ(xbe_check_skipped(c.value), c.skipped) << (c.value ? c.value : "(unset)");
 }
 
 TEST(Progress, LabelText) {
@@ -128,8 +136,8 @@ TEST(Progress, AtMostEveryTenthSecondButNeverTheLast) {
     uint64_t done, total;
     int due;
   } cases[] = {
-      {1000, 950, 10, 100, 0},        {1000, 900, 10, 100, 1},  {1000, 901, 10, 100, 0},
-      {1000, 999, 100, 100, 1},       {1000, 1000, 0, 0, 1},    // an empty import finishes too
+      {1000, 950, 10, 100, 0},        {1000, 900, 10, 100, 1}, {1000, 901, 10, 100, 0},
+      {1000, 999, 100, 100, 1},       {1000, 1000, 0, 0, 1},  // an empty import finishes too
       {5, 0xFFFFFFF0u, 10, 100, 0},  // 21 ms across the wrap of the tick count
       {100, 0xFFFFFFF0u, 10, 100, 1},
   };
@@ -138,8 +146,9 @@ TEST(Progress, AtMostEveryTenthSecondButNeverTheLast) {
 }
 
 TEST(ImportFailure, TwoPartMessage) {
-  EXPECT_EQ(import_failure_text(-4, "not an Xbox disc image"),
-            "The import did not finish:\n\nnot an Xbox disc image\n\nNothing of yours was changed.");
+  EXPECT_EQ(
+      import_failure_text(-4, "not an Xbox disc image"),
+      "The import did not finish:\n\nnot an Xbox disc image\n\nNothing of yours was changed.");
   EXPECT_EQ(import_failure_text(-7, "default.xbe is not the supported build"),
             "The import did not finish:\n\ndefault.xbe is not the supported build\n\nThis build "
             "runs one version of Quillmoor only (the original retail disc). Nothing of yours was "
@@ -181,7 +190,8 @@ TEST(CommandLine, OwnFolderKeepsADriveRootWhole) {
       {L"\\\\server\\share\\OpenQuillmoor.exe", L"\\\\server\\share\\"},
       {L"OpenQuillmoor.exe", L""},
   };
-  for (const auto& c : cases) EXPECT_TRUE(folder_of_program(c.program) == c.folder) << "case " << (&c - cases);
+  for (const auto& c : cases)
+    EXPECT_TRUE(folder_of_program(c.program) == c.folder) << "case " << (&c - cases);
 }
 
 }  // namespace
