@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "fs.h"
@@ -129,7 +130,12 @@ void import_progress(uint64_t done, uint64_t total, const char* path, void* user
   uint32_t now = GetTickCount();
   if (!progress_update_due(now, j->last_tick, done, total)) return;
   j->last_tick = now;
-  SetWindowTextA(j->label, progress_label_text(done, total, path).c_str());
+  // Called from inside import_game, which no exception may cross: a label that cannot be
+  // formatted for want of memory is simply not refreshed.
+  try {
+    SetWindowTextA(j->label, progress_label_text(done, total, path).c_str());
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 int ensure_game_files() {
