@@ -547,4 +547,35 @@ TEST(LauncherFlow, ChosenDefaultXbeImportsItsFolder) {
   EXPECT_EQ(list_tree(elsewhere.path()), std::vector<std::string>{});
 }
 
+// An import that fails part-way: the executable is moved into place only once everything
+// else is copied, so Retry asks again and the second import completes over the first.
+TEST(LauncherFlow, RetryAfterAPartImport) {
+  temp_dir discs;
+  const std::string folder = discs / "rip";
+  ASSERT_TRUE(write_folder(folder, sample_tree()));
+  // Another program holds a game file open without sharing: it cannot be read.
+  const std::wstring locked = wide(folder + "\\maps\\level01.map");
+  HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  tool_import locked_by_tool;
+  import_with_tool(folder, locked_by_tool);
+
+  release r;
+  r.put_built_game();
+  ASSERT_TRUE(r.start());
+  choose_in_dialog(r, folder + "\\default.xbe");
+  std::string box = r.answer("Quillmoor", IDRETRY);
+  CloseHandle(lock);
+  EXPECT_EQ(locked_by_tool.exit_code, 1);
+  EXPECT_FALSE(locked_by_tool.message.empty());
+  EXPECT_EQ(box, failure_box(locked_by_tool.message, false));
+  choose_in_dialog(r, folder + "\\default.xbe");
+  EXPECT_EQ(r.launcher.wait_exit(), 0);
+  EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
+  EXPECT_EQ(r.launcher.err(), VERIFIED);
+  tool_import by_tool;
+  import_with_tool(folder, by_tool);
+  expect_same_tree(r.path("game"), by_tool.game());
+}
+
 }  // namespace
