@@ -29,6 +29,14 @@ FILE* open_utf8(const char* path, const char* mode);
 // Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
 int seek_to(FILE* f, uint64_t offset);
 
+// Copies up to `length` bytes from `in` at byte `in_offset` to the current end of what was
+// written to `out` (an unbuffered stream with nothing pending), inside the kernel where the
+// system can (copy_file_range on Linux): no trip through user memory, as `cp` does. Returns
+// the bytes copied, which may be short; 0 when nothing could be copied this way, for any
+// reason (unsupported, end of the source, an error): the caller then falls back to reading
+// and writing, which also finds out what went wrong.
+uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length);
+
 // 0 if the path does not exist or cannot be queried, 2 for a folder, 1 for anything else.
 // When non-zero and `size_out` is non-null, stores the 64-bit size.
 int path_kind(const char* path, uint64_t* size_out);

@@ -21,6 +21,28 @@ int seek_to(FILE* f, uint64_t offset) {
   return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
 }
 
+uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length) {
+#ifdef __linux__
+  if (in_offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+  const int in_fd = fileno(in), out_fd = fileno(out);
+  loff_t from = static_cast<loff_t>(in_offset);
+  uint64_t copied = 0;
+  while (copied < length) {
+    ssize_t n =
+        copy_file_range(in_fd, &from, out_fd, nullptr, static_cast<size_t>(length - copied), 0);
+    if (n <= 0) break;
+    copied += static_cast<uint64_t>(n);
+  }
+  return copied;
+#else
+  (void)in;
+  (void)in_offset;
+  (void)out;
+  (void)length;
+  return 0;
+#endif
+}
+
 int path_kind(const char* path, uint64_t* size_out) {
   struct stat st;
   if (!path || stat(path, &st) != 0) return 0;
