@@ -8,6 +8,11 @@
 
 #include "testutil.h"
 
+// POSIX only: run_process with `in_child` called in the child just before the program
+// replaces it (to set limits and signal dispositions).
+process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,
+                                    const std::function<void()>& in_child);
+
 // Like run_process, but no file the program writes may grow beyond `max_file_bytes`
 // (writes past it fail short, as on a full disk). False, with nothing run, where the
 // platform has no such limit.
@@ -20,6 +25,5 @@ bool run_process_file_limited(const std::string& exe, const std::vector<std::str
 // *armed_to_end_us (when given) to the time from arming to the end. False, with nothing
 // run, where unsupported.
 bool run_process_killed_after(const std::string& exe, const std::vector<std::string>& args,
-                              long delay_us, bool* killed,
-                              const std::function<bool()>& armed = {},
+                              long delay_us, bool* killed, const std::function<bool()>& armed = {},
                               long* armed_to_end_us = nullptr);

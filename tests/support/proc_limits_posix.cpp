@@ -26,39 +26,18 @@ long long now_us() {
   return now.tv_sec * 1000000LL + now.tv_nsec / 1000;
 }
 
-int wait_code(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 }  // namespace
 
 bool run_process_file_limited(const std::string& exe, const std::vector<std::string>& args,
                               unsigned long long max_file_bytes, process_output* result) {
-  temp_dir capture;
-  const std::string out_path = capture.path() + "/out", err_path = capture.path() + "/err";
-  pid_t pid = fork();
-  if (pid < 0) std::abort();
-  if (pid == 0) {
-    int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int in = open("/dev/null", O_RDONLY);
-    if (o < 0 || e < 0 || in < 0) _exit(127);
-    dup2(in, 0);
-    dup2(o, 1);
-    dup2(e, 2);
+  *result = run_process_prepared(exe, args, [max_file_bytes] {
     // Ignored, the signal turns into a short write with EFBIG: the program sees what a
     // full disk looks like.
     signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limit = {static_cast<rlim_t>(max_file_bytes), static_cast<rlim_t>(max_file_bytes)};
+    struct rlimit limit = {static_cast<rlim_t>(max_file_bytes),
+                           static_cast<rlim_t>(max_file_bytes)};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-    exec_child(exe, args);
-  }
-  result->exit_code = wait_code(pid);
-  result->out = read_text(out_path);
-  result->err = read_text(err_path);
+  });
   return true;
 }
 
@@ -83,7 +62,8 @@ bool run_process_killed_after(const std::string& exe, const std::vector<std::str
     if (armed_at < 0 && (!armed || armed())) armed_at = now_us();
     if (waitpid(pid, &status, WNOHANG) == pid) {
       *killed = false;
-      if (armed_to_end_us) *armed_to_end_us = armed_at < 0 ? 0 : static_cast<long>(now_us() - armed_at);
+      if (armed_to_end_us)
+        *armed_to_end_us = armed_at < 0 ? 0 : static_cast<long>(now_us() - armed_at);
       return true;
     }
     if (armed_at >= 0 && now_us() - armed_at >= delay_us) break;

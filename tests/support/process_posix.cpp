@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "proc_limits.h"
 #include "testutil.h"
 
 temp_dir::temp_dir() {
@@ -37,7 +38,8 @@ std::string exe_dir() {
   return p.substr(0, p.find_last_of('/'));
 }
 
-process_output run_process(const std::string& exe, const std::vector<std::string>& args) {
+process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,
+                                    const std::function<void()>& in_child) {
   process_output result;
   temp_dir capture;
   std::string out_path = capture.path() + "/out", err_path = capture.path() + "/err";
@@ -51,6 +53,7 @@ process_output run_process(const std::string& exe, const std::vector<std::string
     dup2(in, 0);
     dup2(o, 1);
     dup2(e, 2);
+    if (in_child) in_child();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -65,4 +68,8 @@ process_output run_process(const std::string& exe, const std::vector<std::string
   result.out = read_text(out_path);
   result.err = read_text(err_path);
   return result;
+}
+
+process_output run_process(const std::string& exe, const std::vector<std::string>& args) {
+  return run_process_prepared(exe, args, {});
 }
