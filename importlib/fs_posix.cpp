@@ -46,6 +46,9 @@ uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length
 int path_kind(const char* path, uint64_t* size_out) {
   struct stat st;
   if (!path || stat(path, &st) != 0) return 0;
+  // Pipes, sockets and devices are not files to import or hash: opening a pipe blocks for
+  // ever. Windows' attribute query never reports such things, so they count as absent.
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return 0;
   if (size_out) *size_out = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
   return S_ISDIR(st.st_mode) ? 2 : 1;
 }

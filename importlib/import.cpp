@@ -2,9 +2,11 @@
 // and the final verification on disk.
 #include "import.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "copier.h"
 #include "entries.h"
@@ -14,6 +16,16 @@
 #include "xdvdfs.h"
 
 namespace {
+
+// How many times a file's name ends in ".part" (any letter case): "a.part.PART" gives 2.
+// Folders give 0, so they keep their place before their contents.
+size_t part_endings(const import_entry& e) {
+  if (e.is_dir) return 0;
+  size_t n = 0;
+  for (size_t len = e.rel_path.size(); len >= 5; len -= 5, ++n)
+    if (!equals_nocase(e.rel_path.substr(len - 5, 5).c_str(), ".part")) break;
+  return n;
+}
 
 // Steps after the first checks; `ctx`, `job` and every file they hold are released by
 // their owners in import_game whatever happens here.
@@ -35,16 +47,40 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     const import_entry& e = ctx->entries[i];
     if (e.is_dir) continue;
     job->total += e.size;
-    if (e.rel_path.find('/') == std::string::npos && equals_nocase(e.rel_path.c_str(), "default.xbe")) {
+    if (e.rel_path.find('/') == std::string::npos &&
+        equals_nocase(e.rel_path.c_str(), "default.xbe")) {
       xbe_index = i;
       have_xbe = true;
     }
   }
   if (!have_xbe) {
-    set_import_error(result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?",
-                     source);
+    set_import_error(
+        result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?", source);
     return IMPORT_ERR_NO_XBE;
   }
+
+  // A file is written as its name + ".part", so a listed "x.part" written before "x" would be
+  // truncated by x's copy and renamed away: files are written in order of how many ".part"
+  // endings their names carry, so no copy lands on a file already finished. Real discs hold
+  // no such names; the order then is the list order.
+  std::vector<size_t> order;
+  order.reserve(ctx->entries.size());
+  for (size_t i = 0; i < ctx->entries.size(); ++i) {
+    const import_entry& e = ctx->entries[i];
+    if (i == xbe_index) continue;
+    // Another top-level default.xbe (in another letter case; only a damaged image has one)
+    // would be written over the verified executable: it is not copied.
+    if (!e.is_dir && e.rel_path.find('/') == std::string::npos &&
+        equals_nocase(e.rel_path.c_str(), "default.xbe")) {
+      ++result->skipped_top_level;
+      job->total -= e.size;
+      continue;
+    }
+    order.push_back(i);
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return part_endings(ctx->entries[a]) < part_endings(ctx->entries[b]);
+  });
 
   if (make_dirs(out) != 0) {
     set_import_error(result, "cannot create output folder %s", out);
@@ -80,8 +116,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   result->files_copied = 1;
   result->bytes_copied = xbe.size;
 
-  for (size_t i = 0; i < ctx->entries.size(); ++i) {
-    if (i == xbe_index) continue;
+  for (size_t i : order) {
     const import_entry& e = ctx->entries[i];
     const std::string target = join_out_path(out, e.rel_path.c_str());
     if (e.is_dir) {

@@ -93,15 +93,13 @@ std::string import_failure_text(int status, const char* message) {
 
 std::wstring arguments_after_program_name(const wchar_t* command_line) {
   if (!command_line) return {};
+  // The C runtime's rule for the graphical entry's argument: quotes toggle, and the name
+  // ends at the first control character or space outside them.
   const wchar_t* p = command_line;
-  if (*p == L'"') {
-    ++p;
-    while (*p && *p != L'"') ++p;
-    if (*p) ++p;
-  } else {
-    while (*p && *p != L' ' && *p != L'\t') ++p;
-  }
-  while (*p == L' ' || *p == L'\t') ++p;
+  bool quoted = false;
+  for (; *p && (quoted || *p > L' '); ++p)
+    if (*p == L'"') quoted = !quoted;
+  while (*p && *p <= L' ') ++p;
   return p;
 }
 

@@ -167,7 +167,10 @@ TEST(CommandLine, ArgumentsAfterTheProgramName) {
       {L"\"C:\\Open Quillmoor\\OpenQuillmoor.exe\"  -w  \"a b\" ", L"-w  \"a b\" "},
       {L"OpenQuillmoor.exe\t--fullscreen", L"--fullscreen"},
       {L"C:\\q\\OpenQuillmoor.exe \\\"x\\\" \x30AF\x30A4\x30EB", L"\\\"x\\\" \x30AF\x30A4\x30EB"},
-      {L"\"C:\\q\\Open\"Quillmoor.exe x", L"Quillmoor.exe x"},
+      {L"\"C:\\q\\Open\"Quillmoor.exe x", L"x"},
+      {L"\"C:\\Open Quill\"moor.exe  x", L"x"},
+      {L"OpenQuillmoor.exe\r\n-w", L"-w"},
+      {L"OpenQuillmoor.exe\v-w", L"-w"},
       {L"\"unterminated", L""},
       {L"", L""},
   };
