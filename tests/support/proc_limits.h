@@ -8,6 +8,10 @@
 
 #include "testutil.h"
 
+// POSIX only: replaces the calling (child) process with `exe` and `args`; exits with 127
+// when that fails.
+[[noreturn]] void exec_program(const std::string& exe, const std::vector<std::string>& args);
+
 // POSIX only: run_process with `in_child` called in the child just before the program
 // replaces it (to set limits and signal dispositions).
 process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,

@@ -11,15 +11,6 @@
 
 namespace {
 
-[[noreturn]] void exec_child(const std::string& exe, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(exe.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(exe.c_str(), argv.data());
-  _exit(127);
-}
-
 long long now_us() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -52,7 +43,7 @@ bool run_process_killed_after(const std::string& exe, const std::vector<std::str
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
-    exec_child(exe, args);
+    exec_program(exe, args);
   }
   // Poll, so that a program that ends early is not waited for until the deadline.
   const struct timespec tick = {0, 200 * 1000};

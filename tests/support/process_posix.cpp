@@ -38,6 +38,15 @@ std::string exe_dir() {
   return p.substr(0, p.find_last_of('/'));
 }
 
+void exec_program(const std::string& exe, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(exe.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
 process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,
                                     const std::function<void()>& in_child) {
   process_output result;
@@ -54,12 +63,7 @@ process_output run_process_prepared(const std::string& exe, const std::vector<st
     dup2(o, 1);
     dup2(e, 2);
     if (in_child) in_child();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(exe.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(exe.c_str(), argv.data());
-    _exit(127);
+    exec_program(exe, args);
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
