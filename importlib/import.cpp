@@ -27,6 +27,12 @@ size_t part_endings(const import_entry& e) {
   return n;
 }
 
+// The executable the game starts: a file at the top level named default.xbe in any case.
+bool is_top_level_xbe(const import_entry& e) {
+  return !e.is_dir && e.rel_path.find('/') == std::string::npos &&
+         equals_nocase(e.rel_path.c_str(), "default.xbe");
+}
+
 // Steps after the first checks; `ctx`, `job` and every file they hold are released by
 // their owners in import_game whatever happens here.
 int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
@@ -47,8 +53,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     const import_entry& e = ctx->entries[i];
     if (e.is_dir) continue;
     job->total += e.size;
-    if (e.rel_path.find('/') == std::string::npos &&
-        equals_nocase(e.rel_path.c_str(), "default.xbe")) {
+    if (is_top_level_xbe(e)) {
       xbe_index = i;
       have_xbe = true;
     }
@@ -70,8 +75,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     if (i == xbe_index) continue;
     // Another top-level default.xbe (in another letter case; only a damaged image has one)
     // would be written over the verified executable: it is not copied.
-    if (!e.is_dir && e.rel_path.find('/') == std::string::npos &&
-        equals_nocase(e.rel_path.c_str(), "default.xbe")) {
+    if (is_top_level_xbe(e)) {
       ++result->skipped_top_level;
       job->total -= e.size;
       continue;
@@ -139,9 +143,8 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   }
   xbe_part.release();
 
-  const std::string on_disk = join_out_path(out, "default.xbe");
   char hex[65] = "";
-  if (sha256_file(on_disk.c_str(), digest) == 0) digest_to_hex(digest, hex);
+  if (sha256_file(xbe_target.c_str(), digest) == 0) digest_to_hex(digest, hex);
   if (std::strcmp(hex, SUPPORTED_XBE_SHA256) != 0) {
     result->xbe_sha_ok = 0;
     set_import_error(result, "default.xbe on disk does not verify after copying (disk error?)");

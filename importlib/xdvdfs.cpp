@@ -200,12 +200,7 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
     if (status != IMPORT_OK) return status;
     std::string child;
     try {
-      if (dir_rel) {
-        child.reserve(std::strlen(dir_rel) + 1 + len);
-        child = dir_rel;
-        child += '/';
-      }
-      child.append(name, len);
+      child = ctx->entries.back().rel_path;  // the entry just added: the child's path
     } catch (const std::bad_alloc&) {
       return IMPORT_ERR_NO_MEMORY;
     }

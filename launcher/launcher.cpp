@@ -75,8 +75,7 @@ int start_game(const wchar_t* arguments) {
     MessageBoxA(nullptr, NOT_STARTED, TITLE, MB_ICONERROR | MB_OK);
     return 1;
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  scoped_handle process_handle(process.hProcess), thread_handle(process.hThread);
   return 0;
 }
 
