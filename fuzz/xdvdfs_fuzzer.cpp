@@ -25,7 +25,8 @@ void check_listing(const import_context& ctx, int status, const import_result& r
           "status");
   require((status == IMPORT_OK || status == IMPORT_ERR_NO_MEMORY) == (result.message[0] == '\0'),
           "a message exactly on failure");
-  require(std::memchr(result.message, '\0', sizeof result.message) != nullptr, "terminated message");
+  require(std::memchr(result.message, '\0', sizeof result.message) != nullptr,
+          "terminated message");
   if (status != IMPORT_OK) return;
   for (size_t i = 0; i < ctx.entries.size(); ++i) {
     const import_entry& e = ctx.entries[i];

@@ -22,15 +22,16 @@ bool save_seed(const std::string& dir, const char* name, const disc_node& root,
 }
 
 disc_node small_tree() {
-  return dir_node("", {
-      file_node("default.xbe", pattern_bytes(64, 1)),
-      dir_node("maps", {file_node("a.bin", pattern_bytes(300, 2)), file_node("empty", {}),
-                        dir_node("sub", {file_node("deep.bin", pattern_bytes(10, 3))}),
-                        ff_dir_node("blank")}),
-      dir_node("MEDIA", {file_node("x.bin", pattern_bytes(10, 4)), dir_node("none")}),
-      dir_node("extras", {file_node("junk", pattern_bytes(10, 5))}),
-      file_node("readme.txt", pattern_bytes(5, 6)),
-  });
+  return dir_node(
+      "", {
+              file_node("default.xbe", pattern_bytes(64, 1)),
+              dir_node("maps", {file_node("a.bin", pattern_bytes(300, 2)), file_node("empty", {}),
+                                dir_node("sub", {file_node("deep.bin", pattern_bytes(10, 3))}),
+                                ff_dir_node("blank")}),
+              dir_node("MEDIA", {file_node("x.bin", pattern_bytes(10, 4)), dir_node("none")}),
+              dir_node("extras", {file_node("junk", pattern_bytes(10, 5))}),
+              file_node("readme.txt", pattern_bytes(5, 6)),
+          });
 }
 
 }  // namespace
@@ -57,16 +58,18 @@ int main(int argc, char** argv) {
     img.put_u32(lay.entry("MEDIA").node_pos + 4, lay.table("maps").sector);
   };
 
-  bool ok = save_seed(dir, "seed-small", small_tree()) &&
-            save_seed(dir, "seed-small-ffff", small_tree(), ffff) &&
-            save_seed(dir, "seed-loop", small_tree(), loop) &&
-            save_seed(dir, "seed-shared", small_tree(), shared) &&
-            save_seed(dir, "seed-empty-root", dir_node("")) &&
-            save_seed(dir, "seed-ff-root", ff_dir_node("")) &&
-            save_seed(dir, "seed-wide", dir_node("", {dir_node("TDATA", std::move(wide))})) &&
-            save_seed(dir, "seed-deep", dir_node("", {deep})) &&
-            save_seed(dir, "seed-unsafe",
-                      dir_node("", {dir_node("udata", {file_node("a\x01:b", {1}), file_node("ok", {2})})}));
+  bool ok =
+      save_seed(dir, "seed-small", small_tree()) &&
+      save_seed(dir, "seed-small-ffff", small_tree(), ffff) &&
+      save_seed(dir, "seed-loop", small_tree(), loop) &&
+      save_seed(dir, "seed-shared", small_tree(), shared) &&
+      save_seed(dir, "seed-empty-root", dir_node("")) &&
+      save_seed(dir, "seed-ff-root", ff_dir_node("")) &&
+      save_seed(dir, "seed-wide", dir_node("", {dir_node("TDATA", std::move(wide))})) &&
+      save_seed(dir, "seed-deep", dir_node("", {deep})) &&
+      save_seed(
+          dir, "seed-unsafe",
+          dir_node("", {dir_node("udata", {file_node("a\x01:b", {1}), file_node("ok", {2})})}));
   if (!ok) {
     std::fprintf(stderr, "xdvdfs_seeds: cannot write the corpus in %s\n", argv[1]);
     return 1;

@@ -16,10 +16,10 @@ constexpr size_t COPY_CHUNK = 4u * 1024 * 1024;
 
 // Shared by all copies of one import.
 struct copy_job {
-  progress_fn progress = nullptr;   // may be null
-  void* user = nullptr;             // passed back to progress
-  uint64_t done = 0;                // bytes written so far in this import, all files
-  uint64_t total = 0;               // bytes the whole import will write; set before the first copy
+  progress_fn progress = nullptr;  // may be null
+  void* user = nullptr;            // passed back to progress
+  uint64_t done = 0;               // bytes written so far in this import, all files
+  uint64_t total = 0;              // bytes the whole import will write; set before the first copy
   std::unique_ptr<uint8_t[]> buffer;  // COPY_CHUNK bytes, allocated by the driver
 };
 
@@ -27,8 +27,8 @@ struct copy_job {
 // the ".part" over `target`. With `keep_part` 1 the finished ".part" stays and its path is
 // stored in *part_out: the caller then owns the file. An import status; after any failure
 // the ".part" file is gone and an existing `target` is untouched.
-int copy_entry(import_context* ctx, const import_entry* entry, const char* target,
-               copy_job* job, sha256_ctx* hash, int keep_part, std::string* part_out);
+int copy_entry(import_context* ctx, const import_entry* entry, const char* target, copy_job* job,
+               sha256_ctx* hash, int keep_part, std::string* part_out);
 
 // Deletes a ".part" file when it goes out of scope, unless released first: every path that
 // gives up on a copy, exceptions included, leaves no ".part" behind.

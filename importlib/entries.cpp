@@ -14,9 +14,8 @@ void set_import_error(import_result* result, const char* format, ...) {
   va_end(args);
 }
 
-int entry_list_add(import_context* ctx, const char* parent_rel, const char* name,
-                   size_t name_len, const char* source_path, uint64_t image_offset,
-                   uint64_t size, int is_dir) {
+int entry_list_add(import_context* ctx, const char* parent_rel, const char* name, size_t name_len,
+                   const char* source_path, uint64_t image_offset, uint64_t size, int is_dir) {
   try {
     std::vector<import_entry>& list = ctx->entries;
     if (list.size() == list.capacity()) list.reserve(list.empty() ? 256 : 2 * list.capacity());
@@ -58,7 +57,8 @@ bool is_device_name(const char* name, size_t len) {
     if (stem_is(dev)) return true;
   if (stem == 4 || stem == 5) {
     char up[3];
-    for (int i = 0; i < 3; ++i) up[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    for (int i = 0; i < 3; ++i)
+      up[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
     bool com_lpt = (up[0] == 'C' && up[1] == 'O' && up[2] == 'M') ||
                    (up[0] == 'L' && up[1] == 'P' && up[2] == 'T');
     if (com_lpt && stem == 4 && name[3] >= '1' && name[3] <= '9') return true;

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "fs.h"
@@ -27,7 +27,7 @@ struct import_context {
   // The list in listing order; a folder always precedes everything below it.
   // count = entries.size(), capacity = entries.capacity().
   std::vector<import_entry> entries;
-  unique_file image;          // open image stream for an image source
+  unique_file image;  // open image stream for an image source
   uint64_t image_size = 0;
   uint64_t partition_base = 0;
   import_result* result = nullptr;  // receives messages and counters; never null
@@ -48,9 +48,8 @@ void set_import_error(import_result* result, const char* format, ...);
 // Appends an entry named by `name_len` bytes of `name` below `parent_rel` (null at the top
 // level). Grows the list to 256 entries first, then doubling. 0, or IMPORT_ERR_NO_MEMORY
 // with the list unchanged.
-int entry_list_add(import_context* ctx, const char* parent_rel, const char* name,
-                   size_t name_len, const char* source_path, uint64_t image_offset,
-                   uint64_t size, int is_dir);
+int entry_list_add(import_context* ctx, const char* parent_rel, const char* name, size_t name_len,
+                   const char* source_path, uint64_t image_offset, uint64_t size, int is_dir);
 
 // 1 if `name` may be used as one output path component on every platform, else 0.
 int is_safe_name(const char* name, size_t name_len);

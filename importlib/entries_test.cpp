@@ -11,18 +11,53 @@ TEST(NameRules, SafeNames) {
     std::string name;
     int safe;
   } cases[] = {
-      {".hidden", 1}, {"a.b.c", 1}, {"\xE3\x83\x9E\xE3\x83\x83\xE3\x83\x97", 1}, {"\x80\xFF", 1},
-      {"readme", 1},  {"con1", 1},  {"com0", 1}, {"lpt10", 1}, {"nulx", 1}, {"xnul", 1},
-      {"com1x.txt", 1}, {"a b", 1},
-      {"", 0},  {".", 0},  {"..", 0},  {"...", 0},  {"a..b", 0},  {"x..", 0},  {"a/b", 0},
-      {"a\\b", 0}, {"c:x", 0}, {"a\x01", 0}, {"\x1F", 0}, {"a\x7F", 0}, {std::string("a\0b", 3), 0},
+      {".hidden", 1},
+      {"a.b.c", 1},
+      {"\xE3\x83\x9E\xE3\x83\x83\xE3\x83\x97", 1},
+      {"\x80\xFF", 1},
+      {"readme", 1},
+      {"con1", 1},
+      {"com0", 1},
+      {"lpt10", 1},
+      {"nulx", 1},
+      {"xnul", 1},
+      {"com1x.txt", 1},
+      {"a b", 1},
+      {"", 0},
+      {".", 0},
+      {"..", 0},
+      {"...", 0},
+      {"a..b", 0},
+      {"x..", 0},
+      {"a/b", 0},
+      {"a\\b", 0},
+      {"c:x", 0},
+      {"a\x01", 0},
+      {"\x1F", 0},
+      {"a\x7F", 0},
+      {std::string("a\0b", 3), 0},
       // Windows devices, any case, with or without an extension.
-      {"CON", 0}, {"con", 0}, {"nul.txt", 0}, {"Aux.dat.bin", 0}, {"PRN", 0}, {"COM1", 0},
-      {"com9.log", 0}, {"LPT1", 0}, {"lpt9", 0}, {"CONIN$", 0}, {"conout$.x", 0}, {"nul .txt", 0},
-      {"COM\xC2\xB9", 0}, {"lpt\xC2\xB3.txt", 0}, {"com\xC2\xB2", 0}, {"com\xC2\xB4", 1},
+      {"CON", 0},
+      {"con", 0},
+      {"nul.txt", 0},
+      {"Aux.dat.bin", 0},
+      {"PRN", 0},
+      {"COM1", 0},
+      {"com9.log", 0},
+      {"LPT1", 0},
+      {"lpt9", 0},
+      {"CONIN$", 0},
+      {"conout$.x", 0},
+      {"nul .txt", 0},
+      {"COM\xC2\xB9", 0},
+      {"lpt\xC2\xB3.txt", 0},
+      {"com\xC2\xB2", 0},
+      {"com\xC2\xB4", 1},
       {"com\xC2\xB9x", 1},
       // Windows drops trailing dots and spaces, landing on another name.
-      {"a.", 0}, {"a ", 0}, {"file.txt ", 0},
+      {"a.", 0},
+      {"a ", 0},
+      {"file.txt ", 0},
   };
   for (const auto& c : cases)
     EXPECT_EQ(is_safe_name(c.name.data(), c.name.size()), c.safe) << '"' << c.name << '"';
@@ -33,10 +68,10 @@ TEST(NameRules, WantedTopLevel) {
     const char* name;
     int is_dir, wanted;
   } cases[] = {
-      {"maps", 1, 1},  {"MAPS", 1, 1},  {"Maps", 1, 1},   {"media", 1, 1},  {"bink", 1, 1},
-      {"TDATA", 1, 1}, {"udata", 1, 1}, {"maps", 0, 0},   {"default.xbe", 1, 0},
-      {"default.xbe", 0, 1}, {"DEFAULT.XBE", 0, 1}, {"default.xbe ", 0, 0}, {"extras", 1, 0},
-      {"readme.txt", 0, 0}, {"map", 1, 0},
+      {"maps", 1, 1},        {"MAPS", 1, 1},        {"Maps", 1, 1},        {"media", 1, 1},
+      {"bink", 1, 1},        {"TDATA", 1, 1},       {"udata", 1, 1},       {"maps", 0, 0},
+      {"default.xbe", 1, 0}, {"default.xbe", 0, 1}, {"DEFAULT.XBE", 0, 1}, {"default.xbe ", 0, 0},
+      {"extras", 1, 0},      {"readme.txt", 0, 0},  {"map", 1, 0},
   };
   for (const auto& c : cases)
     EXPECT_EQ(is_wanted_top_level(c.name, c.is_dir), c.wanted) << c.name << " dir=" << c.is_dir;
@@ -56,7 +91,8 @@ TEST(EntryList, GrowsAndBuildsPaths) {
   EXPECT_EQ(ctx.entries[2].size, 42u);
   EXPECT_EQ(ctx.entries[2].is_dir, 0);
   EXPECT_TRUE(ctx.entries[1].source_path.empty());
-  for (int i = 3; i < 256; ++i) ASSERT_EQ(entry_list_add(&ctx, "maps", "f", 1, nullptr, 4096u * i, 1, 0), 0);
+  for (int i = 3; i < 256; ++i)
+    ASSERT_EQ(entry_list_add(&ctx, "maps", "f", 1, nullptr, 4096u * i, 1, 0), 0);
   EXPECT_EQ(ctx.entries.capacity(), 256u);
   ASSERT_EQ(entry_list_add(&ctx, "maps", "g", 1, nullptr, 1, 1, 0), 0);
   EXPECT_EQ(ctx.entries.capacity(), 512u) << "the 257th entry doubles the list";

@@ -74,8 +74,8 @@ TEST(FolderSource, UnsafeNameAnywhereRefusesTheSource) {
     const char* rel;   // file to create
     const char* name;  // the component the message must name
   } cases[] = {
-      {"maps/a..b", "a..b"},         {"maps/x..", "x.."},   {"maps/sub/deeper/..hidden", "..hidden"},
-      {"media/c:d", "c:d"},          {"bink/q..r/f", "q..r"}, {"UDATA/...", "..."},
+      {"maps/a..b", "a..b"}, {"maps/x..", "x.."},     {"maps/sub/deeper/..hidden", "..hidden"},
+      {"media/c:d", "c:d"},  {"bink/q..r/f", "q..r"}, {"UDATA/...", "..."},
   };
   int tried = 0;
   for (const auto& c : cases) {

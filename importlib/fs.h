@@ -77,7 +77,8 @@ struct dir_item {
 // order the file system returns them, stopping at the first non-zero return, which is
 // passed up. Names that cannot be converted to UTF-8 are skipped. Returns LIST_DIR_FAILED
 // (positive, so never mistaken for a status of `fn`) when the folder cannot be listed.
-template <typename Fn> int list_dir(const char* dir, Fn&& fn);
+template <typename Fn>
+int list_dir(const char* dir, Fn&& fn);
 
 // The program's arguments as UTF-8 (on Windows from the wide command line, on other systems
 // argv as it is). An argument that cannot be converted becomes an empty string.
@@ -89,7 +90,8 @@ constexpr int LIST_DIR_FAILED = 1;
 using dir_callback = int (*)(void* state, const char* name, int is_dir);
 int list_dir_raw(const char* dir, dir_callback cb, void* state);
 
-template <typename Fn> int list_dir(const char* dir, Fn&& fn) {
+template <typename Fn>
+int list_dir(const char* dir, Fn&& fn) {
   return list_dir_raw(
       dir,
       [](void* state, const char* name, int is_dir) {

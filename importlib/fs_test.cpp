@@ -19,14 +19,28 @@ std::string native(std::string p) {
 }
 
 TEST(Paths, SafeOutputPath) {
-  const char* refused[] = {"",     "/",        "\\",          "\\\\",           "C:",
-                           "C:\\", "c:/",      ".",           "..",             "../",
-                           "\\.",  "\\\\server", "\\\\server\\share\\", "\\\\?\\C:\\x",
-                           "\\\\.\\pipe\\x", "//server/share", "x:\\\\\\"};
+  const char* refused[] = {"",
+                           "/",
+                           "\\",
+                           "\\\\",
+                           "C:",
+                           "C:\\",
+                           "c:/",
+                           ".",
+                           "..",
+                           "../",
+                           "\\.",
+                           "\\\\server",
+                           "\\\\server\\share\\",
+                           "\\\\?\\C:\\x",
+                           "\\\\.\\pipe\\x",
+                           "//server/share",
+                           "x:\\\\\\"};
   for (const char* p : refused) EXPECT_EQ(is_safe_output_path(p), 0) << '"' << p << '"';
   EXPECT_EQ(is_safe_output_path(nullptr), 0);
-  const char* accepted[] = {"game", ".a", "\\\\server\\share\\dir", "C:\\out", "\\out",
-                            "C:.",  "out/", "/tmp/game", "...", "a\\.."};
+  const char* accepted[] = {
+      "game", ".a",   "\\\\server\\share\\dir", "C:\\out", "\\out", "C:.", "out/", "/tmp/game",
+      "...",  "a\\.."};
   for (const char* p : accepted) EXPECT_EQ(is_safe_output_path(p), 1) << '"' << p << '"';
 }
 
@@ -46,8 +60,12 @@ TEST(Paths, EqualsNocase) {
   struct {
     const char *a, *b;
     int want;
-  } cases[] = {{"Default.XBE", "default.xbe", 1}, {"maps", "MAPS", 1}, {"maps", "maps ", 0},
-               {"", "", 1},       {"a", "", 0},          {"\xC3\x84", "\xC3\xA4", 0}};
+  } cases[] = {{"Default.XBE", "default.xbe", 1},
+               {"maps", "MAPS", 1},
+               {"maps", "maps ", 0},
+               {"", "", 1},
+               {"a", "", 0},
+               {"\xC3\x84", "\xC3\xA4", 0}};
   for (const auto& c : cases) EXPECT_EQ(equals_nocase(c.a, c.b), c.want) << c.a << " / " << c.b;
 }
 
@@ -93,7 +111,8 @@ TEST(Paths, PathKindSizesAndRenames) {
 
 TEST(Paths, NonAsciiNamesRoundTrip) {
   temp_dir dir;
-  const std::string name = dir / "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xC3\xA9t\xC3\xA9";  // "ゲーム été"
+  const std::string name =
+      dir / "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xC3\xA9t\xC3\xA9";  // "ゲーム été"
   ASSERT_EQ(make_dirs((name + "/sub").c_str()), 0);
   write_file(name + "/sub/f.bin", std::string("x"));
   EXPECT_EQ(path_kind((name + "/sub/f.bin").c_str(), nullptr), 1);
@@ -134,9 +153,11 @@ TEST(Paths, ListDirStopsAtFirstStatus) {
   temp_dir dir;
   for (const char* n : {"a", "b", "c"}) write_file(dir / n, std::string(n));
   int calls = 0;
-  EXPECT_EQ(list_dir(dir.path().c_str(), [&](const char*, int) { return ++calls == 2 ? -5 : 0; }), -5);
+  EXPECT_EQ(list_dir(dir.path().c_str(), [&](const char*, int) { return ++calls == 2 ? -5 : 0; }),
+            -5);
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(list_dir((dir / "missing").c_str(), [](const char*, int) { return 0; }), LIST_DIR_FAILED);
+  EXPECT_EQ(list_dir((dir / "missing").c_str(), [](const char*, int) { return 0; }),
+            LIST_DIR_FAILED);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Win32 half of the file-system layer: UTF-8 inside, converted to UTF-16 at the last moment
 // and handed to the wide-character calls, so any name on disc or in a folder survives.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <cwchar>
@@ -22,8 +23,7 @@ std::string wide_to_utf8(const wchar_t* wtext) {
   int n = WideCharToMultiByte(CP_UTF8, 0, wtext, -1, nullptr, 0, nullptr, nullptr);
   if (n <= 1) return {};
   std::string out(static_cast<size_t>(n), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, wtext, -1, out.data(), n, nullptr, nullptr) != n)
-    return {};
+  if (WideCharToMultiByte(CP_UTF8, 0, wtext, -1, out.data(), n, nullptr, nullptr) != n) return {};
   out.resize(static_cast<size_t>(n - 1));
   return out;
 }
@@ -47,8 +47,7 @@ int path_kind(const char* path, uint64_t* size_out) {
   std::wstring w = utf8_to_wide(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (w.empty() || !GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data)) return 0;
-  if (size_out)
-    *size_out = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (size_out) *size_out = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
 }
 

@@ -32,7 +32,8 @@ TEST(Sha256, FipsVectors) {
       {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
       {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-      {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
   };
   for (const auto& c : cases) EXPECT_EQ(hex_of(c.input), c.digest) << c.input.size() << " bytes";
 }
@@ -60,7 +61,8 @@ TEST(Sha256, PiecewiseFeedMatchesWhole) {
     // Single bytes over the whole input would take long; a 1 MiB prefix shows the same path.
     size_t limit = piece == 1 ? (1u << 20) : data.size();
     size_t off = 0;
-    for (; off < limit; off += piece) sha256_update(&ctx, data.data() + off, std::min(piece, limit - off));
+    for (; off < limit; off += piece)
+      sha256_update(&ctx, data.data() + off, std::min(piece, limit - off));
     if (limit < data.size()) sha256_update(&ctx, data.data() + limit, data.size() - limit);
     uint8_t d[32];
     sha256_final(&ctx, d);

@@ -59,7 +59,8 @@ std::vector<expected_entry> wanted_entries(const disc_layout& lay) {
   std::string skip_prefix = "\x01";
   for (const placed_entry& e : lay.entries) {
     if (e.rel_path.rfind(skip_prefix, 0) == 0) continue;
-    if (e.rel_path.find('/') == std::string::npos && !is_wanted_top_level(e.rel_path.c_str(), e.is_dir)) {
+    if (e.rel_path.find('/') == std::string::npos &&
+        !is_wanted_top_level(e.rel_path.c_str(), e.is_dir)) {
       skip_prefix = e.rel_path + "/";
       continue;
     }
@@ -88,7 +89,8 @@ class Xdvdfs : public ::testing::Test {
     EXPECT_TRUE(img.save(path_));
     return list_path(path_);
   }
-  listing list(const disc_node& root, const image_options& options = {}, disc_layout* lay = nullptr) {
+  listing list(const disc_node& root, const image_options& options = {},
+               disc_layout* lay = nullptr) {
     return list(build_image(root, options, lay));
   }
   const std::string& path() const { return path_; }
@@ -106,13 +108,14 @@ image_options at_base(uint64_t base) {
 
 // Small, fast to write, with every kind of node the damage cases need.
 disc_node damage_tree() {
-  return dir_node("", {
-      file_node("default.xbe", pattern_bytes(100, 1)),
-      dir_node("maps", {file_node("a.bin", pattern_bytes(3000, 2)),
-                        dir_node("sub", {file_node("deep.bin", pattern_bytes(10, 3))})}),
-      dir_node("media", {file_node("x.bin", pattern_bytes(10, 4))}),
-      dir_node("extras", {file_node("junk", pattern_bytes(10, 5))}),
-  });
+  return dir_node(
+      "", {
+              file_node("default.xbe", pattern_bytes(100, 1)),
+              dir_node("maps", {file_node("a.bin", pattern_bytes(3000, 2)),
+                                dir_node("sub", {file_node("deep.bin", pattern_bytes(10, 3))})}),
+              dir_node("media", {file_node("x.bin", pattern_bytes(10, 4))}),
+              dir_node("extras", {file_node("junk", pattern_bytes(10, 5))}),
+          });
 }
 
 // The listing tree: nesting, empty files, both empty-folder forms, sizes around a sector,
@@ -122,28 +125,34 @@ disc_node listing_tree() {
   for (int i = 0; i < 300; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "file_%03d.dat", (i * 7) % 300);  // written unsorted
-    many.push_back(file_node(name, pattern_bytes(static_cast<size_t>(i % 5) * 700, static_cast<uint32_t>(i))));
+    many.push_back(
+        file_node(name, pattern_bytes(static_cast<size_t>(i % 5) * 700, static_cast<uint32_t>(i))));
   }
-  return dir_node("", {
-      file_node("DEFAULT.XBE", pattern_bytes(4096, 9)),
-      dir_node("maps", {
-          file_node("s2047.bin", pattern_bytes(2047, 10)),
-          file_node("s2048.bin", pattern_bytes(2048, 11)),
-          file_node("s2049.bin", pattern_bytes(2049, 12)),
-          file_node("empty.bin", {}),
-          dir_node("a", {dir_node("b", {dir_node("c", {file_node("leaf.txt", pattern_bytes(5, 13))})})}),
-          dir_node("void_zero"),
-          ff_dir_node("void_ff"),
-      }),
-      dir_node("Media", {dir_node("many", std::move(many))}),
-      dir_node("bink"),
-      ff_dir_node("UDATA"),
-      dir_node("tdata", {file_node("\xC3\xA9t\xC3\xA9.bin", pattern_bytes(77, 14))}),
-      file_node("udata.txt", pattern_bytes(10, 15)),
-      file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
-      dir_node("default.xbe.d", {file_node("x", {1})}),
-      dir_node("$SystemUpdate", {file_node("update.xbe", pattern_bytes(3000, 17))}),
-  });
+  return dir_node(
+      "",
+      {
+          file_node("DEFAULT.XBE", pattern_bytes(4096, 9)),
+          dir_node("maps",
+                   {
+                       file_node("s2047.bin", pattern_bytes(2047, 10)),
+                       file_node("s2048.bin", pattern_bytes(2048, 11)),
+                       file_node("s2049.bin", pattern_bytes(2049, 12)),
+                       file_node("empty.bin", {}),
+                       dir_node("a", {dir_node(
+                                         "b", {dir_node("c", {file_node("leaf.txt",
+                                                                        pattern_bytes(5, 13))})})}),
+                       dir_node("void_zero"),
+                       ff_dir_node("void_ff"),
+                   }),
+          dir_node("Media", {dir_node("many", std::move(many))}),
+          dir_node("bink"),
+          ff_dir_node("UDATA"),
+          dir_node("tdata", {file_node("\xC3\xA9t\xC3\xA9.bin", pattern_bytes(77, 14))}),
+          file_node("udata.txt", pattern_bytes(10, 15)),
+          file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
+          dir_node("default.xbe.d", {file_node("x", {1})}),
+          dir_node("$SystemUpdate", {file_node("update.xbe", pattern_bytes(3000, 17))}),
+      });
 }
 
 TEST_F(Xdvdfs, ListsEveryWantedEntryWithOffsetsAndSizes) {
@@ -164,8 +173,9 @@ TEST_F(Xdvdfs, ListsEveryWantedEntryWithOffsetsAndSizes) {
     const std::string& p = l.entries[i].rel_path;
     size_t cut = p.rfind('/');
     if (cut == std::string::npos) continue;
-    auto parent = std::find_if(l.entries.begin(), l.entries.begin() + static_cast<long>(i),
-                               [&](const import_entry& e) { return e.rel_path == p.substr(0, cut); });
+    auto parent =
+        std::find_if(l.entries.begin(), l.entries.begin() + static_cast<long>(i),
+                     [&](const import_entry& e) { return e.rel_path == p.substr(0, cut); });
     EXPECT_NE(parent, l.entries.begin() + static_cast<long>(i)) << p;
   }
   std::vector<std::string> many;
@@ -183,15 +193,16 @@ TEST_F(Xdvdfs, AbsentSubtreesMayBeFFFF) {
   // an empty folder.
   disc_node root = listing_tree();
   root.children[1].children.erase(root.children[1].children.begin() + 4);  // maps/a/b/c
-  root.children[2].children.push_back(file_node("one.bin", {1}));         // Media
-  root.children[5].children.push_back(file_node("two.bin", {2}));         // tdata
+  root.children[2].children.push_back(file_node("one.bin", {1}));          // Media
+  root.children[5].children.push_back(file_node("two.bin", {2}));          // tdata
   listing l = list(root, options, &lay);
   ASSERT_EQ(l.status, IMPORT_OK) << l.message();
   EXPECT_EQ(listed_entries(l), wanted_entries(lay));
 }
 
 TEST_F(Xdvdfs, FindsTheVolumeAtEachPartitionBase) {
-  for (uint64_t base : {uint64_t{0}, uint64_t{0x18300000}, uint64_t{0xFD90000}, uint64_t{0x2080000}}) {
+  for (uint64_t base :
+       {uint64_t{0}, uint64_t{0x18300000}, uint64_t{0xFD90000}, uint64_t{0x2080000}}) {
     image_options options;
     options.partition_base = base;
     disc_layout lay;
@@ -203,7 +214,8 @@ TEST_F(Xdvdfs, FindsTheVolumeAtEachPartitionBase) {
     EXPECT_EQ(l.entries[0].rel_path, "default.xbe");
     const placed_entry& xbe = lay.entry("default.xbe");
     EXPECT_LT(xbe.sector, 100u);
-    EXPECT_EQ(l.entries[0].image_offset, base + xbe.sector * XDVDFS_SECTOR) << "absolute, base included";
+    EXPECT_EQ(l.entries[0].image_offset, base + xbe.sector * XDVDFS_SECTOR)
+        << "absolute, base included";
   }
 }
 
@@ -222,8 +234,8 @@ TEST_F(Xdvdfs, TriesTheBasesInOrderAndNeedsBothMagics) {
 
   // Volumes at both 0xFD90000 and 0x18300000: the Redump base is tried first.
   disc_image both = build_image(damage_tree(), at_base(0xFD90000));
-  disc_image redump = build_image(dir_node("", {file_node("default.xbe", {1, 2, 3})}),
-                                  at_base(0x18300000));
+  disc_image redump =
+      build_image(dir_node("", {file_node("default.xbe", {1, 2, 3})}), at_base(0x18300000));
   for (uint64_t pos = 0x18300000; pos < redump.size(); pos += XDVDFS_SECTOR) {
     std::vector<uint8_t> s = redump.get(pos, XDVDFS_SECTOR);
     both.put(pos, s.data(), s.size());
@@ -242,10 +254,12 @@ TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
   } cases[] = {
       {"first magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 2028, "x", 1); }},
       {"second magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 19, "x", 1); }},
-      {"one byte short of a descriptor", [](disc_image& img) { img.resize(XDVDFS_DESCRIPTOR + 2047); }},
+      {"one byte short of a descriptor",
+       [](disc_image& img) { img.resize(XDVDFS_DESCRIPTOR + 2047); }},
       {"shorter than the descriptor's position", [](disc_image& img) { img.resize(4096); }},
       {"empty file", [](disc_image& img) { img.resize(0); }},
-      {"magic one sector early", [](disc_image& img) {
+      {"magic one sector early",
+       [](disc_image& img) {
          std::vector<uint8_t> d = img.get(XDVDFS_DESCRIPTOR, XDVDFS_SECTOR);
          img.fill(XDVDFS_DESCRIPTOR, XDVDFS_SECTOR, 0);
          img.put(XDVDFS_DESCRIPTOR - XDVDFS_SECTOR, d.data(), d.size());
@@ -293,7 +307,9 @@ uint64_t left_of(const disc_layout& lay, const char* rel) { return lay.entry(rel
 uint64_t right_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 2; }
 uint64_t sector_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 4; }
 uint64_t size_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 8; }
-uint64_t namelen_of(const disc_layout& lay, const char* rel) { return lay.entry(rel).node_pos + 13; }
+uint64_t namelen_of(const disc_layout& lay, const char* rel) {
+  return lay.entry(rel).node_pos + 13;
+}
 
 TEST_F(Xdvdfs, FailureTable) {
   struct {
@@ -303,20 +319,29 @@ TEST_F(Xdvdfs, FailureTable) {
     std::string message;
   } cases[] = {
       {"table over 64 MiB",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 0x4000001); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(size_of(lay, "maps"), 0x4000001);
+       },
        -4, "directory table too large (damaged image?)"},
       {"root table over 64 MiB",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(lay.descriptor_pos + 24, 0xFFFFFFFF); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(lay.descriptor_pos + 24, 0xFFFFFFFF);
+       },
        -4, "directory table too large (damaged image?)"},
       {"64 MiB exactly is allowed, but past the end",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 0x4000000); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(size_of(lay, "maps"), 0x4000000);
+       },
        -4, "cannot read directory table at sector 35 (truncated image?)"},
       {"table past the end (sector * 2048 needs 64 bits)",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(sector_of(lay, "maps/sub"), 0xFFFFFFFF); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "maps/sub"), 0xFFFFFFFF);
+       },
        -4, "cannot read directory table at sector 4294967295 (truncated image?)"},
       {"table one byte past the end",
        [](disc_image& img, const disc_layout& lay) {
-         img.put_u32(sector_of(lay, "media"), static_cast<uint32_t>(img.size() / XDVDFS_SECTOR - 1));
+         img.put_u32(sector_of(lay, "media"),
+                     static_cast<uint32_t>(img.size() / XDVDFS_SECTOR - 1));
          img.put_u32(size_of(lay, "media"), XDVDFS_SECTOR + 1);
        },
        -4, "cannot read directory table at sector 43 (truncated image?)"},
@@ -324,8 +349,8 @@ TEST_F(Xdvdfs, FailureTable) {
        [](disc_image& img, const disc_layout& lay) { img.put_u32(lay.descriptor_pos + 24, 13); },
        -4, "damaged directory tree in (root)"},
       {"table of 3 bytes",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 3); },
-       -4, "damaged directory tree in maps"},
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 3); }, -4,
+       "damaged directory tree in maps"},
       {"child offset outside the table",
        [](disc_image& img, const disc_layout& lay) { img.put_u16(left_of(lay, "media"), 0xFFFE); },
        -4, "damaged directory tree in (root)"},
@@ -347,7 +372,8 @@ TEST_F(Xdvdfs, FailureTable) {
        -4, "damaged directory tree in (root)"},
       {"node pointing at itself in a sub-folder",
        [](disc_image& img, const disc_layout& lay) {
-         img.put_u16(left_of(lay, "maps/sub"), static_cast<uint16_t>(lay.entry("maps/sub").node_offset));
+         img.put_u16(left_of(lay, "maps/sub"),
+                     static_cast<uint16_t>(lay.entry("maps/sub").node_offset));
        },
        -4, "damaged directory tree in maps"},
       {"folder pointing at an ancestor's table",
@@ -371,16 +397,22 @@ TEST_F(Xdvdfs, FailureTable) {
        [](disc_image& img, const disc_layout& lay) { img.put_u8(namelen_of(lay, "media"), 255); },
        -4, "damaged directory entry in (root)"},
       {"name past the end of a sub-folder table",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 16); },
-       -4, "damaged directory entry in maps"},
+       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps"), 16); }, -4,
+       "damaged directory entry in maps"},
       {"file data past the end",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(sector_of(lay, "maps/a.bin"), 0xFFFFFFFF); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(sector_of(lay, "maps/a.bin"), 0xFFFFFFFF);
+       },
        -4, "image is truncated: maps/a.bin lies past the end of the file"},
       {"file size past the end",
-       [](disc_image& img, const disc_layout& lay) { img.put_u32(size_of(lay, "maps/sub/deep.bin"), 0xFFFFFFFF); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.put_u32(size_of(lay, "maps/sub/deep.bin"), 0xFFFFFFFF);
+       },
        -4, "image is truncated: maps/sub/deep.bin lies past the end of the file"},
       {"top-level file past the end",
-       [](disc_image& img, const disc_layout& lay) { img.resize(lay.entry("default.xbe").data_pos + 99); },
+       [](disc_image& img, const disc_layout& lay) {
+         img.resize(lay.entry("default.xbe").data_pos + 99);
+       },
        -4, "image is truncated: default.xbe lies past the end of the file"},
   };
   for (const auto& c : cases) {
@@ -402,9 +434,9 @@ TEST_F(Xdvdfs, OverlappingTablesAreDamage) {
     std::snprintf(name, sizeof name, "f%03d.bin", i);
     many.push_back(file_node(name, pattern_bytes(10, static_cast<uint32_t>(i))));
   }
-  disc_node root = dir_node("", {file_node("default.xbe", pattern_bytes(10, 1)),
-                                 dir_node("maps", std::move(many)),
-                                 dir_node("media", {file_node("x.bin", pattern_bytes(10, 2))})});
+  disc_node root = dir_node(
+      "", {file_node("default.xbe", pattern_bytes(10, 1)), dir_node("maps", std::move(many)),
+           dir_node("media", {file_node("x.bin", pattern_bytes(10, 2))})});
   image_options options;
   options.damage = [](disc_image& img, const disc_layout& lay) {
     ASSERT_GT(lay.table("maps").size, 2 * XDVDFS_SECTOR);
@@ -414,7 +446,8 @@ TEST_F(Xdvdfs, OverlappingTablesAreDamage) {
   listing l = list(root, options);
   EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED);
   EXPECT_EQ(l.message(), "damaged directory tree in media");
-  for (const import_entry& e : l.entries) EXPECT_NE(e.rel_path.rfind("media/", 0), 0u) << e.rel_path;
+  for (const import_entry& e : l.entries)
+    EXPECT_NE(e.rel_path.rfind("media/", 0), 0u) << e.rel_path;
 
   // Many folders sharing one large empty table are fine, and cheap: only its head is read.
   disc_node empties = dir_node("maps");
@@ -434,7 +467,8 @@ TEST_F(Xdvdfs, OverlappingTablesAreDamage) {
       img.put_u32(e.node_pos + 8, static_cast<uint32_t>(big));
     }
   };
-  l = list(dir_node("", {file_node("default.xbe", pattern_bytes(10, 1)), std::move(empties)}), shared);
+  l = list(dir_node("", {file_node("default.xbe", pattern_bytes(10, 1)), std::move(empties)}),
+           shared);
   EXPECT_EQ(l.status, IMPORT_OK) << l.message();
   EXPECT_EQ(l.entries.size(), 2002u);
 }
@@ -513,7 +547,8 @@ TEST_F(Xdvdfs, DepthLimit) {
     if (levels == 48) {
       EXPECT_EQ(l.status, IMPORT_OK) << l.message();
       ASSERT_EQ(l.entries.size(), 48u);
-      EXPECT_EQ(std::count(l.entries.back().rel_path.begin(), l.entries.back().rel_path.end(), '/'), 47);
+      EXPECT_EQ(std::count(l.entries.back().rel_path.begin(), l.entries.back().rel_path.end(), '/'),
+                47);
     } else {
       EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED);
       EXPECT_EQ(l.message(), "directory tree too deep (damaged image?)");
@@ -602,8 +637,10 @@ TEST(ImageWriter, LayoutFollowsCommonTools) {
     bool tails_ff = true;
     uint64_t end = 0;
     for (size_t k = 0; k < bytes.size(); ++k) {
-      if (used[k]) end = k + 1;
-      else if (bytes[k] != 0xFF) tails_ff = false;
+      if (used[k])
+        end = k + 1;
+      else if (bytes[k] != 0xFF)
+        tails_ff = false;
     }
     EXPECT_TRUE(tails_ff) << "table " << t.rel_path;
     if (t.rel_path.empty()) {
@@ -625,7 +662,8 @@ TEST(ImageWriter, LayoutFollowsCommonTools) {
   }
   EXPECT_GE(first_data, last_table_end) << "file data follows the tables";
   EXPECT_EQ(img.get(lay.descriptor_pos, 20), std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
-  EXPECT_EQ(img.get(lay.descriptor_pos + 2028, 20), std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
+  EXPECT_EQ(img.get(lay.descriptor_pos + 2028, 20),
+            std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
   // Every file's bytes are where the layout says.
   disc_node tree = listing_tree();
   EXPECT_EQ(img.get(lay.entry("maps/s2049.bin").data_pos, 2049), tree.children[1].children[2].data);
@@ -658,10 +696,11 @@ TEST(ImageWriter, MkdiscWritesTheSampleDisc) {
   EXPECT_EQ(l.result.skipped_top_level, 3u);
   std::vector<std::string> paths;
   for (const import_entry& e : l.entries) paths.push_back(e.rel_path + (e.is_dir ? "/" : ""));
-  std::vector<std::string> want = {"default.xbe", "maps/", "maps/Empty.dat", "maps/level01.map",
-                                   "maps/shared.map", "maps/sub/", "maps/sub/deep.bin", "media/",
-                                   "media/logo.bik", "media/ui/", "media/ui/blank/",
-                                   "media/ui/font.bin", "TDATA/"};
+  std::vector<std::string> want = {
+      "default.xbe",     "maps/",     "maps/Empty.dat",    "maps/level01.map",
+      "maps/shared.map", "maps/sub/", "maps/sub/deep.bin", "media/",
+      "media/logo.bik",  "media/ui/", "media/ui/blank/",   "media/ui/font.bin",
+      "TDATA/"};
   EXPECT_EQ(paths, want);
 
   r = run_process(sibling_exe("mkdisc"), {"sample", dir / "x.iso", "0xFD90000"});

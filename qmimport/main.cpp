@@ -32,7 +32,8 @@ void print_progress(uint64_t done, uint64_t total, const char* path, void*) {
 
 int run_check(const char* path) {
   int ok = is_supported_xbe(path);
-  std::printf("%s: %s\n", path, ok ? "sha ok (supported Quillmoor default.xbe)" : "MISMATCH or unreadable");
+  std::printf("%s: %s\n", path,
+              ok ? "sha ok (supported Quillmoor default.xbe)" : "MISMATCH or unreadable");
   return ok ? 0 : 3;
 }
 
@@ -48,11 +49,13 @@ int run_import(const char* source, const char* out) {
   }
   std::printf("source    %s (%s", source, result.is_disc_image ? "disc image" : "folder");
   if (result.is_disc_image)
-    std::printf(", game partition at 0x%llX", static_cast<unsigned long long>(result.partition_offset));
+    std::printf(", game partition at 0x%llX",
+                static_cast<unsigned long long>(result.partition_offset));
   std::printf(")\n");
   std::printf("output    %s\n", out);
   std::printf("copied    %u files, %u folders, %llu bytes (%.1f MB) in %.1f s\n",
-              static_cast<unsigned>(result.files_copied), static_cast<unsigned>(result.folders_created),
+              static_cast<unsigned>(result.files_copied),
+              static_cast<unsigned>(result.folders_created),
               static_cast<unsigned long long>(result.bytes_copied),
               static_cast<double>(result.bytes_copied) / 1048576.0, elapsed);
   std::printf("skipped   %u top-level entries not needed by the game\n",

@@ -58,7 +58,8 @@ std::vector<int> progress_updates(const std::string& err_before_report, std::str
   size_t pos = 0;
   while (pos < body.size()) {
     size_t next = body.find('\r', pos + 1);
-    std::string seg = body.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
+    std::string seg =
+        body.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
     EXPECT_EQ(seg.size(), 56u) << '"' << seg << '"';
     int percent = -1;
     EXPECT_EQ(std::sscanf(seg.c_str(), "%d%%", &percent), 1);
@@ -97,7 +98,8 @@ void expect_report(const std::string& source, const std::string& out, const std:
   EXPECT_EQ(std::sscanf(lines[2].c_str() + std::strlen(copied), "%lf s", &seconds), 1) << lines[2];
   EXPECT_GE(seconds, 0.0);
   EXPECT_EQ(lines[2].substr(lines[2].size() - 2), " s");
-  EXPECT_EQ(lines[3], "skipped   " + std::to_string(want.skipped) + " top-level entries not needed by the game");
+  EXPECT_EQ(lines[3], "skipped   " + std::to_string(want.skipped) +
+                          " top-level entries not needed by the game");
   EXPECT_EQ(lines[4], std::string("xbe sha   ") + SAMPLE_XBE_SHA256 + " OK");
   expect_rising_to_100(progress_updates(r.err, nullptr));
   EXPECT_EQ(want.differences(out), "");
@@ -107,13 +109,15 @@ void expect_report(const std::string& source, const std::string& out, const std:
 TEST(ImportTool, SampleImagesAtEveryBaseAndExtractedFolder) {
   const disc_node tree = sample_tree();
   const wanted_tree want(tree);
-  for (uint64_t base : {uint64_t{0}, REDUMP_PARTITION_BASE, uint64_t{0xFD90000}, uint64_t{0x2080000}}) {
+  for (uint64_t base :
+       {uint64_t{0}, REDUMP_PARTITION_BASE, uint64_t{0xFD90000}, uint64_t{0x2080000}}) {
     temp_dir dir;
     image_options options;
     options.partition_base = base;
     ASSERT_TRUE(write_image(dir / "quillmoor.iso", tree, options));
     SCOPED_TRACE(hex(base));
-    expect_report(dir / "quillmoor.iso", dir / "game", "disc image, game partition at " + hex(base), want);
+    expect_report(dir / "quillmoor.iso", dir / "game", "disc image, game partition at " + hex(base),
+                  want);
   }
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "extracted", tree));
@@ -121,23 +125,27 @@ TEST(ImportTool, SampleImagesAtEveryBaseAndExtractedFolder) {
 }
 
 TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
-  const std::string jp_src = "\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9";   // ソース
-  const std::string jp_out = "\xE5\x87\xBA\xE5\x8A\x9B \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";  // 出力 ゲーム
+  const std::string jp_src = "\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9";  // ソース
+  const std::string jp_out =
+      "\xE5\x87\xBA\xE5\x8A\x9B \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";  // 出力 ゲーム
   disc_node tree = sample_tree();
-  tree.children[1].children.push_back(file_node("\xE5\x9C\xB0\xE5\x9B\xB3.map", pattern_bytes(3000, 8)));  // 地図.map
+  tree.children[1].children.push_back(
+      file_node("\xE5\x9C\xB0\xE5\x9B\xB3.map", pattern_bytes(3000, 8)));  // 地図.map
   const wanted_tree want(tree);
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / (jp_src + "/game"), tree));
   expect_report(dir / (jp_src + "/game"), dir / jp_out, "folder", want);
-  ASSERT_TRUE(write_image(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), tree));
-  expect_report(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), dir / (jp_out + "2"),
-                "disc image, game partition at 0x0", want);
+  ASSERT_TRUE(
+      write_image(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), tree));
+  expect_report(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"),
+                dir / (jp_out + "2"), "disc image, game partition at 0x0", want);
 }
 
 // Many files: far more progress calls than percentages, and paths longer than the line.
 TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
   std::vector<disc_node> maps;
-  for (int i = 0; i < 300; ++i) maps.push_back(file_node(numbered("m", i, ""), pattern_bytes(20000 + i, i)));
+  for (int i = 0; i < 300; ++i)
+    maps.push_back(file_node(numbered("m", i, ""), pattern_bytes(20000 + i, i)));
   const std::string long_name = "zz_rather_long_folder_name_for_the_progress_line";
   maps.push_back(dir_node(long_name, {file_node("last_file_of_all.bin", pattern_bytes(10, 1))}));
   disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps)});
@@ -173,7 +181,8 @@ TEST(ImportTool, ErrorLines) {
     std::string error;
   } cases[] = {
       {dir / "wrong", true,
-       std::string("qmimport: error -7: default.xbe is not the supported Quillmoor build.\n  got      ") +
+       std::string(
+           "qmimport: error -7: default.xbe is not the supported Quillmoor build.\n  got      ") +
            wrong_hex + "\n  expected " + SAMPLE_XBE_SHA256 +
            "\nNo game files were written and nothing in the output folder was removed.\n"
            "Use an unmodified dump of the retail Quillmoor disc.\n"},
@@ -182,7 +191,8 @@ TEST(ImportTool, ErrorLines) {
            " - is this a Quillmoor disc or game folder?\n"},
       {dir / "junk.iso", false,
        "qmimport: error -4: " + (dir / "junk.iso") +
-           " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or 0x2080000)\n"},
+           " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or "
+           "0x2080000)\n"},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -209,15 +219,17 @@ TEST(ImportTool, ErrorLines) {
 TEST(ImportTool, FullDiskLeavesNoExecutable) {
   temp_dir dir;
   const uint64_t limit = 2u << 20;  // above the executable, below the big file
-  ASSERT_TRUE(write_folder(dir / "src", dir_node("", {file_node("default.xbe", sample_xbe()),
-                                                      dir_node("maps", {file_node("big.map", pattern_bytes(3u << 20, 4))})})));
+  ASSERT_TRUE(write_folder(
+      dir / "src",
+      dir_node("", {file_node("default.xbe", sample_xbe()),
+                    dir_node("maps", {file_node("big.map", pattern_bytes(3u << 20, 4))})})));
   const std::string out = dir / "out";
   process_output r;
   if (!run_process_file_limited(sibling_exe("qmimport_sample"), {dir / "src", out}, limit, &r))
     GTEST_SKIP() << "no file-size limit on this platform";
   EXPECT_EQ(r.exit_code, 1);
-  const std::string error = "qmimport: error -8: write error on " + join_out_path(out.c_str(), "maps/big.map") +
-                            ".part (disk full?)\n";
+  const std::string error = "qmimport: error -8: write error on " +
+                            join_out_path(out.c_str(), "maps/big.map") + ".part (disk full?)\n";
   ASSERT_GE(r.err.size(), error.size()) << r.err;
   EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
   EXPECT_EQ(list_tree(out), std::vector<std::string>{"maps/"});
@@ -230,8 +242,9 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
   std::vector<disc_node> maps;
   for (int i = 0; i < 24; ++i)
     maps.push_back(file_node(numbered("m", i, ".map"), pattern_bytes((1u << 19) + i, i)));
-  const disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps),
-                                       dir_node("media", {file_node("x.bik", pattern_bytes(1 << 20, 99))})});
+  const disc_node tree =
+      dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps),
+                    dir_node("media", {file_node("x.bik", pattern_bytes(1 << 20, 99))})});
   const wanted_tree want(tree);
   temp_dir dir;
   const std::string src = dir / "disc.iso";
@@ -247,13 +260,15 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
   bool killed = false;
   long writing_us = 0, tail_us = 0;
   const std::string timing = dir / "timing", timing2 = dir / "timing2";
-  if (!run_process_killed_after(exe, {src, timing}, 60 * 1000000L, &killed, writing(timing), &writing_us))
+  if (!run_process_killed_after(exe, {src, timing}, 60 * 1000000L, &killed, writing(timing),
+                                &writing_us))
     GTEST_SKIP() << "cannot kill a process at a chosen moment on this platform";
   ASSERT_FALSE(killed);
   ASSERT_EQ(want.differences(timing), "");
   const std::string xbe2 = join_out_path(timing2.c_str(), "default.xbe");
-  ASSERT_TRUE(run_process_killed_after(exe, {src, timing2}, 60 * 1000000L, &killed,
-                                       [&] { return path_kind(xbe2.c_str(), nullptr) == 1; }, &tail_us));
+  ASSERT_TRUE(run_process_killed_after(
+      exe, {src, timing2}, 60 * 1000000L, &killed,
+      [&] { return path_kind(xbe2.c_str(), nullptr) == 1; }, &tail_us));
   const long copy_us = std::max(writing_us - tail_us, 1000L);
 
   const unsigned seed = std::random_device{}();
@@ -268,14 +283,16 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
     hits += killed;
     if (!killed) range = std::max(range / 2, 1000L);  // this run was quicker than the timed one
     for (const std::string& rel : list_tree(out)) {
-      if (rel.back() == '/' || (rel.size() >= 5 && rel.compare(rel.size() - 5, 5, ".part") == 0)) continue;
+      if (rel.back() == '/' || (rel.size() >= 5 && rel.compare(rel.size() - 5, 5, ".part") == 0))
+        continue;
       auto it = want.files.find(rel);
       ASSERT_NE(it, want.files.end()) << rel;
       EXPECT_EQ(read_file(join_out_path(out.c_str(), rel.c_str())), it->second)
           << rel << " after " << delay << " us";
     }
     if (path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr) == 1) {
-      EXPECT_EQ(want.differences(out), "") << "an executable with files missing, after " << delay << " us";
+      EXPECT_EQ(want.differences(out), "")
+          << "an executable with files missing, after " << delay << " us";
     }
     process_output again = qmimport({src, out});
     EXPECT_EQ(again.exit_code, 0) << again.err;

@@ -18,7 +18,8 @@ process_output qmimport(const std::vector<std::string>& args) {
 }
 
 TEST(Tool, WrongArgumentCountPrintsUsage) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"--check"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"--check"}}) {
     process_output r = qmimport(args);
     EXPECT_EQ(r.exit_code, 2) << args.size() << " arguments";
     EXPECT_EQ(r.err, USAGE);

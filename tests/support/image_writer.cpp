@@ -82,8 +82,9 @@ void plan_tables(const disc_node& dir, const std::string& rel, bool is_root,
       if (c.name.size() > 255) broken_tree("name over 255 bytes", c.name);
       t.sorted.push_back(&c);
     }
-    std::stable_sort(t.sorted.begin(), t.sorted.end(),
-                     [](const disc_node* a, const disc_node* b) { return name_less(a->name, b->name); });
+    std::stable_sort(t.sorted.begin(), t.sorted.end(), [](const disc_node* a, const disc_node* b) {
+      return name_less(a->name, b->name);
+    });
     size_t n = t.sorted.size();
     t.left.assign(n, -1);
     t.right.assign(n, -1);
@@ -110,8 +111,8 @@ void plan_tables(const disc_node& dir, const std::string& rel, bool is_root,
   }
 }
 
-void list_entries(const std::vector<table_plan>& plans, int p, uint64_t base,
-                  uint64_t table_pos, disc_layout& lay) {
+void list_entries(const std::vector<table_plan>& plans, int p, uint64_t base, uint64_t table_pos,
+                  disc_layout& lay) {
   const table_plan& t = plans[p];
   for (size_t i = 0; i < t.sorted.size(); ++i) {
     placed_entry e;
@@ -136,7 +137,9 @@ void write_dir(const std::string& path, const disc_node& dir, bool& ok) {
       continue;
     }
     unique_file f(open_utf8(full.c_str(), "wb"));
-    if (!f || (!c.data.empty() && std::fwrite(c.data.data(), 1, c.data.size(), f.get()) != c.data.size()) ||
+    if (!f ||
+        (!c.data.empty() &&
+         std::fwrite(c.data.data(), 1, c.data.size(), f.get()) != c.data.size()) ||
         std::fclose(f.release()) != 0)
       ok = false;
   }
@@ -166,23 +169,27 @@ disc_node ff_dir_node(std::string name) {
 }
 
 disc_node sample_tree() {
-  return dir_node("", {
-      file_node("default.xbe", sample_xbe()),
-      dir_node("maps", {
-          file_node("shared.map", pattern_bytes(10000, 1)),
-          file_node("level01.map", pattern_bytes(2049, 2)),
-          file_node("Empty.dat", {}),
-          dir_node("sub", {file_node("deep.bin", pattern_bytes(2048, 3))}),
-      }),
-      dir_node("media", {
-          dir_node("ui", {file_node("font.bin", pattern_bytes(2047, 4)), ff_dir_node("blank")}),
-          file_node("logo.bik", pattern_bytes(5000, 5)),
-      }),
-      dir_node("TDATA"),
-      file_node("readme.txt", {'r', 'e', 'a', 'd', ' ', 'm', 'e', '\n'}),
-      dir_node("extras", {file_node("bonus.bin", pattern_bytes(3000, 6))}),
-      dir_node("$SystemUpdate", {file_node("xboxupd.xbe", pattern_bytes(4096, 7))}),
-  });
+  return dir_node("",
+                  {
+                      file_node("default.xbe", sample_xbe()),
+                      dir_node("maps",
+                               {
+                                   file_node("shared.map", pattern_bytes(10000, 1)),
+                                   file_node("level01.map", pattern_bytes(2049, 2)),
+                                   file_node("Empty.dat", {}),
+                                   dir_node("sub", {file_node("deep.bin", pattern_bytes(2048, 3))}),
+                               }),
+                      dir_node("media",
+                               {
+                                   dir_node("ui", {file_node("font.bin", pattern_bytes(2047, 4)),
+                                                   ff_dir_node("blank")}),
+                                   file_node("logo.bik", pattern_bytes(5000, 5)),
+                               }),
+                      dir_node("TDATA"),
+                      file_node("readme.txt", {'r', 'e', 'a', 'd', ' ', 'm', 'e', '\n'}),
+                      dir_node("extras", {file_node("bonus.bin", pattern_bytes(3000, 6))}),
+                      dir_node("$SystemUpdate", {file_node("xboxupd.xbe", pattern_bytes(4096, 7))}),
+                  });
 }
 
 // --- disc_image ---------------------------------------------------------------------------
@@ -264,7 +271,8 @@ bool disc_image::save(const std::string& path) const {
   if (!f) return false;
   uint64_t end = 0;
   for (const auto& [pos, bytes] : extents_) {
-    if (seek_to(f.get(), pos) != 0 || std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+    if (seek_to(f.get(), pos) != 0 ||
+        std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
       return false;
     end = pos + bytes.size();
   }
@@ -341,7 +349,10 @@ disc_image build_image(const disc_node& root, const image_options& options, disc
     std::vector<uint8_t> bytes(static_cast<size_t>(round_up(t.size, XDVDFS_SECTOR)), 0xFF);
     for (size_t i = 0; i < t.sorted.size(); ++i) {
       uint8_t* n = bytes.data() + t.offset[i];
-      auto u16 = [](uint8_t* p, uint16_t v) { p[0] = static_cast<uint8_t>(v); p[1] = static_cast<uint8_t>(v >> 8); };
+      auto u16 = [](uint8_t* p, uint16_t v) {
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+      };
       auto u32 = [](uint8_t* p, uint32_t v) {
         for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
       };

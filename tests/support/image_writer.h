@@ -29,7 +29,7 @@ struct disc_node {
   bool is_dir = false;
   std::vector<uint8_t> data;        // file contents
   std::vector<disc_node> children;  // folder contents
-  bool ff_table = false;  // empty folder: one 0xFF sector instead of size 0
+  bool ff_table = false;            // empty folder: one 0xFF sector instead of size 0
 };
 
 disc_node file_node(std::string name, std::vector<uint8_t> data);
@@ -77,10 +77,10 @@ struct placed_table {
 struct placed_entry {
   std::string rel_path;  // '/' between components
   bool is_dir = false;
-  uint32_t sector = 0;    // first sector of the data or table, partition-relative
-  uint32_t size = 0;      // file size, or the folder's table size
-  uint64_t data_pos = 0;  // partition_base + sector * 2048
-  uint64_t node_pos = 0;  // absolute position of this entry's node
+  uint32_t sector = 0;       // first sector of the data or table, partition-relative
+  uint32_t size = 0;         // file size, or the folder's table size
+  uint64_t data_pos = 0;     // partition_base + sector * 2048
+  uint64_t node_pos = 0;     // absolute position of this entry's node
   uint32_t node_offset = 0;  // in 4-byte units within the parent's table
 };
 
@@ -97,8 +97,8 @@ struct disc_layout {
 
 struct image_options {
   uint64_t partition_base = 0;
-  bool head_magic = true;  // magic at descriptor byte 0
-  bool tail_magic = true;  // magic at descriptor byte 2028
+  bool head_magic = true;     // magic at descriptor byte 0
+  bool tail_magic = true;     // magic at descriptor byte 2028
   bool none_as_ffff = false;  // absent subtrees as 0xFFFF instead of 0
   uint64_t min_size = 0;      // extend (sparsely) to at least this many bytes
   // Last step: patch anything, knowing where everything went.
@@ -111,12 +111,11 @@ disc_image build_image(const disc_node& root, const image_options& options = {},
                        disc_layout* layout = nullptr);
 
 // build_image + disc_image::save. False if the file cannot be written.
-bool write_image(const std::string& path, const disc_node& root,
-                 const image_options& options = {}, disc_layout* layout = nullptr);
+bool write_image(const std::string& path, const disc_node& root, const image_options& options = {},
+                 disc_layout* layout = nullptr);
 
 // build_image + dense bytes: for small partition bases only.
-std::vector<uint8_t> write_image_to_memory(const disc_node& root,
-                                           const image_options& options = {},
+std::vector<uint8_t> write_image_to_memory(const disc_node& root, const image_options& options = {},
                                            disc_layout* layout = nullptr);
 
 // Writes the tree as an extracted disc: `path` is created and receives the root's children.

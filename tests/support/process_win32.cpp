@@ -25,8 +25,10 @@ std::wstring quote_arg(const std::wstring& arg) {
       ++backslashes;
       continue;
     }
-    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
-    else out.append(backslashes, L'\\');
+    if (c == L'"')
+      out.append(backslashes * 2 + 1, L'\\');
+    else
+      out.append(backslashes, L'\\');
     backslashes = 0;
     out += c;
   }
@@ -38,8 +40,8 @@ std::wstring quote_arg(const std::wstring& arg) {
 HANDLE inheritable_file(const std::wstring& path, bool write) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -94,7 +96,8 @@ process_output run_process(const std::string& exe, const std::vector<std::string
   std::wstring out_path = utf8_to_wide((capture / "out").c_str());
   std::wstring err_path = utf8_to_wide((capture / "err").c_str());
   std::wstring cmd = quote_arg(utf8_to_wide(exe.c_str()));
-  for (const std::string& a : args) cmd += L" " + quote_arg(a.empty() ? L"" : utf8_to_wide(a.c_str()));
+  for (const std::string& a : args)
+    cmd += L" " + quote_arg(a.empty() ? L"" : utf8_to_wide(a.c_str()));
   {
     handle out, err;
     out.h = inheritable_file(out_path, true);

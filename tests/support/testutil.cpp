@@ -45,7 +45,8 @@ std::vector<uint8_t> read_file(const std::string& path, bool* ok) {
   std::vector<uint8_t> data;
   uint8_t buf[65536];
   size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) data.insert(data.end(), buf, buf + got);
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0)
+    data.insert(data.end(), buf, buf + got);
   if (std::ferror(f.get())) return {};
   if (ok) *ok = true;
   return data;
@@ -58,20 +59,20 @@ std::string read_text(const std::string& path) {
 
 std::vector<std::string> list_tree(const std::string& root) {
   std::vector<std::string> out;
-  std::function<void(const std::string&, const std::string&)> walk =
-      [&](const std::string& dir, const std::string& rel) {
-        list_dir(dir.c_str(), [&](const char* name, int is_dir) {
-          std::string r = rel.empty() ? name : rel + "/" + name;
-          std::string full = join_out_path(dir.c_str(), name);
-          if (is_dir) {
-            out.push_back(r + "/");
-            walk(full, r);
-          } else {
-            out.push_back(r);
-          }
-          return 0;
-        });
-      };
+  std::function<void(const std::string&, const std::string&)> walk = [&](const std::string& dir,
+                                                                         const std::string& rel) {
+    list_dir(dir.c_str(), [&](const char* name, int is_dir) {
+      std::string r = rel.empty() ? name : rel + "/" + name;
+      std::string full = join_out_path(dir.c_str(), name);
+      if (is_dir) {
+        out.push_back(r + "/");
+        walk(full, r);
+      } else {
+        out.push_back(r);
+      }
+      return 0;
+    });
+  };
   walk(root, "");
   std::sort(out.begin(), out.end());
   return out;

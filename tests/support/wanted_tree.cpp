@@ -50,7 +50,8 @@ std::string wanted_tree::differences(const std::string& out) const {
   }
   for (const auto& [rel, data] : files) {
     bool ok = false;
-    if (read_file(join_out_path(out.c_str(), rel.c_str()), &ok) != data || !ok) return rel + " differs";
+    if (read_file(join_out_path(out.c_str(), rel.c_str()), &ok) != data || !ok)
+      return rel + " differs";
   }
   return "";
 }
