@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "entries.h"
 #include "xdvdfs.h"
 #include "xdvdfs_input.h"
 

@@ -6,6 +6,7 @@
 
 #include "fs.h"
 #include "image_writer.h"
+#include "paths.h"
 #include "testutil.h"
 #include "xdvdfs_input.h"
 

@@ -2,6 +2,9 @@
 
 #include <new>
 
+#include "entries.h"
+#include "sha256.h"
+
 namespace {
 
 // Reads exactly `length` bytes: fread stops short only at the end of the file or on an

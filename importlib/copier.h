@@ -8,8 +8,12 @@
 #include <string>
 #include <utility>
 
-#include "entries.h"
-#include "sha256.h"
+#include "fs.h"
+#include "import.h"
+
+struct import_context;
+struct import_entry;
+struct sha256_ctx;
 
 // One buffer of this size serves every copy of an import.
 constexpr size_t COPY_CHUNK = 4u * 1024 * 1024;

@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "entries.h"
+#include "paths.h"
+#include "sha256.h"
 #include "testutil.h"
 
 namespace {
@@ -41,17 +44,6 @@ struct copier {
 
 import_entry file_entry(const std::string& rel, const std::string& source, uint64_t size) {
   return import_entry{rel, source, 0, size, 0};
-}
-
-std::string hex_of(const std::vector<uint8_t>& data) {
-  sha256_ctx h;
-  sha256_init(&h);
-  sha256_update(&h, data.data(), data.size());
-  uint8_t d[32];
-  sha256_final(&h, d);
-  char hex[65];
-  digest_to_hex(d, hex);
-  return hex;
 }
 
 TEST(Copier, ChunksProgressAndHash) {
@@ -94,7 +86,7 @@ TEST(Copier, ChunksProgressAndHash) {
       sha256_final(&hash, d);
       char hex[65];
       digest_to_hex(d, hex);
-      EXPECT_EQ(hex, hex_of(data));
+      EXPECT_EQ(hex, sha256_hex(data));
     }
 }
 

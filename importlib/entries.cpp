@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "paths.h"
+
 void set_import_error(import_result* result, const char* format, ...) {
   if (!result) return;
   va_list args;

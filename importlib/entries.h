@@ -30,7 +30,7 @@ struct import_context {
   unique_file image;  // open image stream for an image source
   uint64_t image_size = 0;
   uint64_t partition_base = 0;
-  import_result* result = nullptr;  // receives messages and counters; never null
+  import_result* result = nullptr;  // messages and counters; every caller sets it first
   // Byte ranges [start, end) of the non-empty directory tables walked so far. A table that
   // reaches into one of them (a folder pointing at an ancestor's table, many folders sharing
   // one, or tables that overlap) is damage, not an invitation to list the same entries over

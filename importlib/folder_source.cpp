@@ -4,6 +4,10 @@
 #include <new>
 #include <string>
 
+#include "entries.h"
+#include "fs.h"
+#include "paths.h"
+
 int folder_walk(import_context* ctx, const char* dir, const char* rel_parent, int depth) {
   if (depth > MAX_TREE_DEPTH) {
     set_import_error(ctx->result, "folder tree too deep");

@@ -2,7 +2,7 @@
 // the same allow-list and name rules as an image, so the driver treats both alike.
 #pragma once
 
-#include "entries.h"
+struct import_context;
 
 // Lists the folder `dir` (UTF-8), whose relative path in the source is `rel_parent` (null for
 // the source root) at nesting `depth` (0 for the root), and everything wanted below it.

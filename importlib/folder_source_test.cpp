@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "entries.h"
+#include "paths.h"
 #include "testutil.h"
 
 namespace {

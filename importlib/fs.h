@@ -10,13 +10,9 @@
 #include <memory>
 #include <string>
 #include <type_traits>
-#include <vector>
 
-#ifdef _WIN32
-// UTF-8 <-> UTF-16 (code page 65001). Empty on failure or when the conversion yields nothing.
-std::wstring utf8_to_wide(const char* text);
-std::string wide_to_utf8(const wchar_t* wtext);
-#endif
+// The separator of output paths: '\\' on Windows, '/' elsewhere.
+extern const char OUTPUT_SEPARATOR;
 
 struct file_closer {
   void operator()(FILE* f) const { std::fclose(f); }
@@ -44,9 +40,6 @@ int path_kind(const char* path, uint64_t* size_out);
 // Creates one folder; 0 if created or already a folder, else -1.
 int make_dir(const char* path);
 
-// Creates `path` and every missing parent (never a drive, server or share). 0 or -1.
-int make_dirs(const char* path);
-
 // Deletes a file. 0 or -1.
 int unlink_utf8(const char* path);
 
@@ -56,33 +49,12 @@ int rename_replace(const char* from, const char* to);
 // Absolute form of `path` (need not exist), without trailing separators unless it is a root.
 std::string full_path_utf8(const char* path);
 
-// `folder` + separator + `relative`, with every separator turned into the platform's own
-// ('\\' on Windows, '/' elsewhere) and trailing separators of `folder` dropped first.
-std::string join_out_path(const char* folder, const char* relative);
-
-// 1 if both strings have the same length and equal bytes after ASCII lower-casing, else 0.
-int equals_nocase(const char* a, const char* b);
-
-// 1 if an import may write into `path`; 0 for empty paths, drive and file-system roots,
-// "." and "..", bare UNC servers and shares, and device paths.
-int is_safe_output_path(const char* path);
-
-// One directory entry as returned by list_dir.
-struct dir_item {
-  std::string name;  // UTF-8
-  int is_dir;
-};
-
 // Calls `fn(name, is_dir)` for every entry of the folder `dir` except "." and ".." in the
 // order the file system returns them, stopping at the first non-zero return, which is
 // passed up. Names that cannot be converted to UTF-8 are skipped. Returns LIST_DIR_FAILED
 // (positive, so never mistaken for a status of `fn`) when the folder cannot be listed.
 template <typename Fn>
 int list_dir(const char* dir, Fn&& fn);
-
-// The program's arguments as UTF-8 (on Windows from the wide command line, on other systems
-// argv as it is). An argument that cannot be converted becomes an empty string.
-std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 constexpr int LIST_DIR_FAILED = 1;
 

@@ -8,8 +8,23 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "fs.h"
+#include "scoped_handle.h"
+
+const char OUTPUT_SEPARATOR = '/';
+
+namespace {
+
+struct dir_traits {
+  using type = DIR*;
+  static type invalid() { return nullptr; }
+  static bool is_valid(type d) { return d != nullptr; }
+  static void close(type d) { closedir(d); }
+};
+
+}  // namespace
 
 FILE* open_utf8(const char* path, const char* mode) {
   if (!path || !mode) return nullptr;
@@ -99,16 +114,12 @@ std::string full_path_utf8(const char* path) {
 }
 
 int list_dir_raw(const char* dir, dir_callback cb, void* state) {
-  DIR* d = opendir(dir);
+  scoped_handle<dir_traits> d(opendir(dir));
   if (!d) return LIST_DIR_FAILED;
-  struct dir_guard {
-    DIR* d;
-    ~dir_guard() { closedir(d); }
-  } guard{d};
   std::string path = dir;
   path += '/';
   const size_t base_len = path.size();
-  while (struct dirent* e = readdir(d)) {
+  while (struct dirent* e = readdir(d.get())) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     int is_dir = 0;
     if (e->d_type == DT_DIR) {
@@ -124,8 +135,4 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
     if (status != 0) return status;
   }
   return 0;
-}
-
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
 }

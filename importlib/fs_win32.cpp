@@ -1,12 +1,23 @@
 // Win32 half of the file-system layer: UTF-8 inside, converted to UTF-16 at the last moment
 // and handed to the wide-character calls, so any name on disc or in a folder survives.
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
 
+#include <cstdlib>
 #include <cwchar>
+#include <memory>
 
 #include "fs.h"
+#include "windows_support.h"
+
+const char OUTPUT_SEPARATOR = '\\';
+
+namespace {
+
+struct free_deleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+}  // namespace
 
 std::wstring utf8_to_wide(const char* text) {
   if (!text) return {};
@@ -71,12 +82,9 @@ int rename_replace(const char* from, const char* to) {
 std::string full_path_utf8(const char* path) {
   std::wstring w = utf8_to_wide(path);
   if (w.empty()) return {};
-  struct heap_wstr {
-    wchar_t* p;
-    ~heap_wstr() { std::free(p); }
-  } full{_wfullpath(nullptr, w.c_str(), 0)};
-  if (!full.p) return {};
-  std::string out = wide_to_utf8(full.p);
+  std::unique_ptr<wchar_t, free_deleter> full(_wfullpath(nullptr, w.c_str(), 0));
+  if (!full) return {};
+  std::string out = wide_to_utf8(full.get());
   while (out.size() > 3 && (out.back() == '\\' || out.back() == '/')) out.pop_back();
   return out;
 }
@@ -87,33 +95,14 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
   std::wstring wpattern = utf8_to_wide(pattern.c_str());
   if (wpattern.empty()) return LIST_DIR_FAILED;
   WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW(wpattern.c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return LIST_DIR_FAILED;
-  struct find_guard {
-    HANDLE h;
-    ~find_guard() { FindClose(h); }
-  } guard{h};
+  find_handle h(FindFirstFileW(wpattern.c_str(), &fd));
+  if (!h) return LIST_DIR_FAILED;
   do {
     if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0) continue;
     std::string name = wide_to_utf8(fd.cFileName);
     if (name.empty()) continue;  // not representable: skipped, as for any unreadable name
     int status = cb(state, name.c_str(), (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
     if (status != 0) return status;
-  } while (FindNextFileW(h, &fd));
+  } while (FindNextFileW(h.get(), &fd));
   return 0;
-}
-
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
-  int wargc = 0;
-  struct local_block {
-    LPWSTR* p;
-    ~local_block() {
-      if (p) LocalFree(p);
-    }
-  } wargv{CommandLineToArgvW(GetCommandLineW(), &wargc)};
-  if (!wargv.p) return std::vector<std::string>(argv, argv + argc);
-  std::vector<std::string> args;
-  args.reserve(static_cast<size_t>(wargc));
-  for (int i = 0; i < wargc; ++i) args.push_back(wide_to_utf8(wargv.p[i]));
-  return args;
 }

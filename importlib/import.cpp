@@ -12,6 +12,7 @@
 #include "entries.h"
 #include "folder_source.h"
 #include "fs.h"
+#include "paths.h"
 #include "sha256.h"
 #include "xdvdfs.h"
 
@@ -197,4 +198,12 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
     result->message[0] = '\0';
     return IMPORT_ERR_NO_MEMORY;
   }
+}
+
+int is_supported_xbe(const char* path) {
+  uint8_t digest[32];
+  if (!path || sha256_file(path, digest) != 0) return 0;
+  char hex[65];
+  digest_to_hex(digest, hex);
+  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? 1 : 0;
 }

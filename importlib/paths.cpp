@@ -1,5 +1,5 @@
-// Path rules that follow Windows conventions but are plain byte logic, so they are built and
-// tested on every platform.
+#include "paths.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -9,12 +9,6 @@ namespace {
 
 bool is_sep(char c) { return c == '/' || c == '\\'; }
 
-#ifdef _WIN32
-constexpr char OUT_SEP = '\\';
-#else
-constexpr char OUT_SEP = '/';
-#endif
-
 }  // namespace
 
 std::string join_out_path(const char* folder, const char* relative) {
@@ -23,7 +17,7 @@ std::string join_out_path(const char* folder, const char* relative) {
   out += '/';
   out += relative;
   for (char& c : out)
-    if (is_sep(c)) c = OUT_SEP;
+    if (is_sep(c)) c = OUTPUT_SEPARATOR;
   return out;
 }
 

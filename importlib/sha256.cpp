@@ -6,7 +6,6 @@
 #include <new>
 
 #include "fs.h"
-#include "import.h"
 #include "sha256_impl.h"
 
 namespace {
@@ -165,12 +164,4 @@ void digest_to_hex(const uint8_t digest[32], char text[65]) {
     text[2 * i + 1] = HEX[digest[i] & 15];
   }
   text[64] = '\0';
-}
-
-int is_supported_xbe(const char* path) {
-  uint8_t digest[32];
-  if (!path || sha256_file(path, digest) != 0) return 0;
-  char hex[65];
-  digest_to_hex(digest, hex);
-  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? 1 : 0;
 }

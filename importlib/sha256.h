@@ -1,4 +1,4 @@
-// Streaming SHA-256 (FIPS 180-4) and the supported-build check.
+// Streaming SHA-256 (FIPS 180-4).
 #pragma once
 
 #include <cstddef>

@@ -10,18 +10,7 @@
 
 namespace {
 
-std::string hex_of(const void* data, size_t len) {
-  sha256_ctx ctx;
-  sha256_init(&ctx);
-  sha256_update(&ctx, data, len);
-  uint8_t d[32];
-  sha256_final(&ctx, d);
-  char hex[65];
-  digest_to_hex(d, hex);
-  return hex;
-}
-
-std::string hex_of(const std::string& s) { return hex_of(s.data(), s.size()); }
+std::string hex_of(const std::string& s) { return sha256_hex(s.data(), s.size()); }
 
 TEST(Sha256, FipsVectors) {
   struct {
@@ -54,7 +43,7 @@ TEST(Sha256, PaddingBoundaries) {
 
 TEST(Sha256, PiecewiseFeedMatchesWhole) {
   std::vector<uint8_t> data = pattern_bytes(3 * 4194304 + 777, 7);
-  const std::string whole = hex_of(data.data(), data.size());
+  const std::string whole = sha256_hex(data);
   for (size_t piece : {size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{4194304}}) {
     sha256_ctx ctx;
     sha256_init(&ctx);
@@ -83,7 +72,7 @@ TEST(Sha256, FileDigestAndSupportedCheck) {
 
   // The sample's digest is what tests link as supported; it must never drift.
   EXPECT_STREQ(SUPPORTED_XBE_SHA256, SAMPLE_XBE_SHA256);
-  EXPECT_EQ(hex_of(xbe.data(), xbe.size()), SAMPLE_XBE_SHA256);
+  EXPECT_EQ(sha256_hex(xbe), SAMPLE_XBE_SHA256);
 
   uint8_t d[32];
   char hex[65];
@@ -112,7 +101,7 @@ TEST(Sha256, HardwareAndPortableAgree) {
   auto digest_all = [&] {
     std::string out;
     for (size_t len : {0, 1, 55, 56, 64, 119, 4096, 65537})
-      for (size_t offset : {0, 1, 7}) out += hex_of(data.data() + offset, len) + "\n";
+      for (size_t offset : {0, 1, 7}) out += sha256_hex(data.data() + offset, len) + "\n";
     return out;
   };
   sha256_use_hardware(0);

@@ -7,6 +7,9 @@
 #include <new>
 #include <string>
 
+#include "entries.h"
+#include "fs.h"
+
 namespace {
 
 // Where the game partition starts in the image kinds players bring: XISO, Redump ISO, and
@@ -14,6 +17,9 @@ namespace {
 constexpr uint64_t PARTITION_BASES[] = {0, 0x18300000, 0xFD90000, 0x2080000};
 constexpr uint64_t DESCRIPTOR_OFFSET = 0x10000;
 constexpr uint64_t SECTOR = 2048;
+// A bound on what one table may make us allocate before it is read: 64 MiB is far beyond the
+// few kilobytes of any real disc's largest table, and small enough that a damaged size in
+// one folder cannot exhaust memory on its own.
 constexpr uint32_t MAX_TABLE_SIZE = 0x4000000;
 constexpr char MAGIC[] = "MICROSOFT*XBOX*MEDIA";
 constexpr size_t MAGIC_LEN = sizeof MAGIC - 1;
@@ -44,6 +50,15 @@ bool claim_table(import_context* ctx, uint64_t position, uint32_t size) {
   ctx->walked_tables.emplace_hint(next, position, end);
   return true;
 }
+
+// Lists one directory table (`size` bytes at partition sector `sector`); `dir_rel` is the
+// folder's relative path, null for the root; `depth` 0 for the root. An import status.
+int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
+                    int depth);
+
+// Handles one node of a directory table (`node` points at its 14-byte header, name inside
+// the table) found in the folder `dir_rel` at `depth`. An import status.
+int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir_rel, int depth);
 
 }  // namespace
 
@@ -81,10 +96,8 @@ int xdvdfs_list(import_context* ctx, const char* name) {
         std::memcmp(descriptor + SECTOR - MAGIC_LEN, MAGIC, MAGIC_LEN) != 0)
       continue;
     ctx->partition_base = base;
-    if (ctx->result) {
-      ctx->result->is_disc_image = 1;
-      ctx->result->partition_offset = base;
-    }
+    ctx->result->is_disc_image = 1;
+    ctx->result->partition_offset = base;
     return xdvdfs_walk_dir(ctx, le32(descriptor + 20), le32(descriptor + 24), nullptr, 0);
   }
   set_import_error(ctx->result,
@@ -93,6 +106,8 @@ int xdvdfs_list(import_context* ctx, const char* name) {
                    name);
   return IMPORT_ERR_DAMAGED;
 }
+
+namespace {
 
 int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
                     int depth) {
@@ -192,7 +207,7 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
   name[len] = '\0';
 
   if (!dir_rel && !is_wanted_top_level(name, is_dir)) {
-    if (ctx->result) ++ctx->result->skipped_top_level;
+    ++ctx->result->skipped_top_level;
     return IMPORT_OK;  // never read: damage inside unwanted folders does not matter
   }
   if (is_dir) {
@@ -214,3 +229,5 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
   }
   return entry_list_add(ctx, dir_rel, name, len, nullptr, position, size, 0);
 }
+
+}  // namespace

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "entries.h"
+struct import_context;
 
 // Opens the image at the UTF-8 `path` into ctx->image, finds the volume, records the
 // partition in the result and lists the whole tree. Returns an import status.
@@ -17,12 +17,3 @@ int xdvdfs_list(import_context* ctx, const char* name);
 
 // Reads exactly `length` bytes at the absolute `position` of the image. 0 or -1.
 int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length);
-
-// Lists one directory table (`size` bytes at partition sector `sector`); `dir_rel` is the
-// folder's relative path, null for the root; `depth` 0 for the root. An import status.
-int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
-                    int depth);
-
-// Handles one node of a directory table (`node` points at its 14-byte header, name inside
-// the table) found in the folder `dir_rel` at `depth`. An import status.
-int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir_rel, int depth);

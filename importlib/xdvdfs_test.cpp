@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "entries.h"
 #include "image_writer.h"
 #include "sample_xbe.h"
 #include "testutil.h"

@@ -11,9 +11,10 @@
 #include <new>
 #include <string>
 
-#include "fs.h"
-#include "launcher.h"
+#include "gate.h"
+#include "import.h"
 #include "launcher_rules.h"
+#include "win32_util.h"
 
 namespace {
 
@@ -30,6 +31,23 @@ const char WRONG_XBE[] =
     "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
     "built for (the original retail disc).\n\nMove that folder away and start again to import "
     "your disc.";
+
+// Shared by the user-interface thread and the import worker while one import runs. The worker
+// writes `status` and `result` before it sets `done` (atomically); the user-interface thread
+// reads them only after it has seen `done` and the worker has ended.
+struct import_job {
+  char source[780];  // UTF-8
+  HWND window;
+  HWND label;
+  int done;
+  int status;
+  import_result result;
+  uint32_t last_tick;
+};
+
+DWORD WINAPI import_worker(LPVOID job);
+void import_progress(uint64_t done, uint64_t total, const char* path, void* job);
+LRESULT CALLBACK import_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // The one import in flight. Process-wide: the worker and the progress callback reach it
 // through their user pointer, the window procedure needs nothing of it.
@@ -91,9 +109,9 @@ void run_import_attempt() {
                   : nullptr;
   // Without a window the worker's wake-up message would go to its own queue and the loop
   // below would never end: count it as a start failure.
-  scoped_handle worker(job.window ? CreateThread(nullptr, 0, import_worker, &job, 0, nullptr)
+  kernel_handle worker(job.window ? CreateThread(nullptr, 0, import_worker, &job, 0, nullptr)
                                   : nullptr);
-  if (!worker.h) {
+  if (!worker) {
     if (job.window) DestroyWindow(job.window);
     job.status = IMPORT_ERR_NO_MEMORY;
     job.result.message[0] = '\0';
@@ -105,11 +123,9 @@ void run_import_attempt() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  WaitForSingleObject(worker.h, INFINITE);
+  WaitForSingleObject(worker.get(), INFINITE);
   DestroyWindow(job.window);
 }
-
-}  // namespace
 
 LRESULT CALLBACK import_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   // Closing the window would not stop the copy; the worker ends the import, not the player.
@@ -137,6 +153,8 @@ void import_progress(uint64_t done, uint64_t total, const char* path, void* user
   } catch (const std::bad_alloc&) {
   }
 }
+
+}  // namespace
 
 int ensure_game_files() {
   const int skip_check = xbe_check_skipped(std::getenv("RECOMP_SKIP_XBE_CHECK"));

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "gate.h"
 #include "launcher_rules.h"
+#include "win32_util.h"
 
 namespace {
 
 const char TITLE[] = "Open Quillmoor";
-const char GAME_PROGRAM[] = "quillmoor_recomp.exe";
 
 const char BUILD_QUESTION[] =
     "Open Quillmoor now builds the game program from your own copy of Quillmoor.\n\nThis "
@@ -25,7 +26,6 @@ const char INCOMPLETE[] =
 const char NOT_BUILT[] =
     "The game program was not built. The reason is in build\\build.log.\n\nStart "
     "OpenQuillmoor.exe again to retry.";
-const char NOT_STARTED[] = "Could not start quillmoor_recomp.exe.";
 
 // Makes the launcher's own folder the current one, so "game", "kit" and "build" are found
 // beside it whatever folder it was started from. The wide path: the ANSI one turns
@@ -56,7 +56,7 @@ DWORD run_build() {
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
                       nullptr, &startup, &process))
     return 1;
-  scoped_handle process_handle(process.hProcess), thread_handle(process.hThread);
+  kernel_handle process_handle(process.hProcess), thread_handle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 1;
   if (!GetExitCodeProcess(process.hProcess, &code)) code = 1;
@@ -72,10 +72,13 @@ int start_game(const wchar_t* arguments) {
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
-    MessageBoxA(nullptr, NOT_STARTED, TITLE, MB_ICONERROR | MB_OK);
+    std::string not_started = "Could not start ";
+    not_started += GAME_PROGRAM;
+    not_started += '.';
+    MessageBoxA(nullptr, not_started.c_str(), TITLE, MB_ICONERROR | MB_OK);
     return 1;
   }
-  scoped_handle process_handle(process.hProcess), thread_handle(process.hThread);
+  kernel_handle process_handle(process.hProcess), thread_handle(process.hThread);
   return 0;
 }
 

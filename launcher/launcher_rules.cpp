@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "fs.h"
+#include "import.h"
 
 namespace {
 
@@ -85,9 +86,10 @@ int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_
 std::string import_failure_text(int status, const char* message) {
   char text[1200];
   std::snprintf(text, sizeof text, "The import did not finish:\n\n%s\n\n%s", message ? message : "",
-                status == -7 ? "This build runs one version of Quillmoor only (the original retail "
-                               "disc). Nothing of yours was changed."
-                             : "Nothing of yours was changed.");
+                status == IMPORT_ERR_WRONG_BUILD
+                    ? "This build runs one version of Quillmoor only (the original retail "
+                      "disc). Nothing of yours was changed."
+                    : "Nothing of yours was changed.");
   return text;
 }
 
@@ -104,7 +106,10 @@ std::wstring arguments_after_program_name(const wchar_t* command_line) {
 }
 
 std::wstring game_command_line(const std::wstring& arguments) {
-  return L"\"quillmoor_recomp.exe\" " + arguments;
+  std::wstring line = L"\"";
+  line.append(GAME_PROGRAM, GAME_PROGRAM + sizeof GAME_PROGRAM - 1);  // plain ASCII
+  line += L"\" ";
+  return line + arguments;
 }
 
 std::wstring folder_of_program(const std::wstring& program_path) {

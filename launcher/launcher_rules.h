@@ -11,6 +11,8 @@
 inline constexpr char KIT_JSON_PATH[] = "kit\\kit.json";
 inline constexpr char BUILD_STAMP_PATH[] = "build\\stamp";
 inline constexpr char GAME_XBE_PATH[] = "game\\default.xbe";
+// The game program the build kit makes.
+inline constexpr char GAME_PROGRAM[] = "quillmoor_recomp.exe";
 
 // Values longer than this count as no version at all.
 inline constexpr size_t MAX_VERSION_CHARS = 127;

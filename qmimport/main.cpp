@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fs.h"
+#include "arguments.h"
 #include "import.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "fs.h"
 #include "image_writer.h"
+#include "paths.h"
 #include "proc_limits.h"
 #include "sample_xbe.h"
 #include "sha256.h"
@@ -19,10 +20,6 @@
 
 namespace {
 
-process_output qmimport(const std::vector<std::string>& args) {
-  return run_process(sibling_exe("qmimport_sample"), args);
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -30,15 +27,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     lines.push_back(text.substr(start, nl - start));
   if (start < text.size()) lines.push_back(text.substr(start));
   return lines;
-}
-
-// prefix + i + suffix, built by appending: mingw g++ 12 at -O3 warns falsely (-Wrestrict)
-// on "literal" + std::string.
-std::string numbered(const char* prefix, int i, const char* suffix) {
-  std::string name = prefix;
-  name += std::to_string(i);
-  name += suffix;
-  return name;
 }
 
 std::string hex(uint64_t v) {
@@ -83,7 +71,7 @@ void expect_rising_to_100(const std::vector<int>& percents) {
 // Runs a successful import and checks the report line by line against `want`.
 void expect_report(const std::string& source, const std::string& out, const std::string& kind,
                    const wanted_tree& want) {
-  process_output r = qmimport({source, out});
+  process_output r = run_qmimport({source, out});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> lines = lines_of(r.out);
   ASSERT_EQ(lines.size(), 5u) << r.out;
@@ -151,7 +139,7 @@ TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
   disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()), dir_node("maps", maps)});
   temp_dir dir;
   ASSERT_TRUE(write_image(dir / "disc.iso", tree));
-  process_output r = qmimport({dir / "disc.iso", dir / "out"});
+  process_output r = run_qmimport({dir / "disc.iso", dir / "out"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::string last_path;
   std::vector<int> percents = progress_updates(r.err, &last_path);
@@ -197,7 +185,7 @@ TEST(ImportTool, ErrorLines) {
   int n = 0;
   for (const auto& c : cases) {
     const std::string out = dir / numbered("out", ++n, "");
-    process_output r = qmimport({c.source, out});
+    process_output r = run_qmimport({c.source, out});
     EXPECT_EQ(r.exit_code, 1) << c.source;
     EXPECT_EQ(r.out, "");
     if (c.progress) {
@@ -294,7 +282,7 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
       EXPECT_EQ(want.differences(out), "")
           << "an executable with files missing, after " << delay << " us";
     }
-    process_output again = qmimport({src, out});
+    process_output again = run_qmimport({src, out});
     EXPECT_EQ(again.exit_code, 0) << again.err;
     EXPECT_EQ(want.differences(out), "");
     EXPECT_TRUE(no_part_files(out));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fs.h"
+#include "paths.h"
 #include "sample_xbe.h"
 #include "testutil.h"
 
@@ -13,14 +14,10 @@ const char USAGE[] =
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
     "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
 
-process_output qmimport(const std::vector<std::string>& args) {
-  return run_process(sibling_exe("qmimport_sample"), args);
-}
-
 TEST(Tool, WrongArgumentCountPrintsUsage) {
   for (const auto& args :
        std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}, {"--check"}}) {
-    process_output r = qmimport(args);
+    process_output r = run_qmimport(args);
     EXPECT_EQ(r.exit_code, 2) << args.size() << " arguments";
     EXPECT_EQ(r.err, USAGE);
     EXPECT_EQ(r.out, "");
@@ -47,7 +44,7 @@ TEST(Tool, CheckMode) {
       {dir.path(), 3, "MISMATCH or unreadable"},
   };
   for (const auto& c : cases) {
-    process_output r = qmimport({"--check", c.path});
+    process_output r = run_qmimport({"--check", c.path});
     EXPECT_EQ(r.exit_code, c.code) << c.path;
     EXPECT_EQ(r.out, c.path + ": " + c.verdict + "\n");
     EXPECT_EQ(r.err, "");
@@ -57,7 +54,7 @@ TEST(Tool, CheckMode) {
 TEST(Tool, UpperCaseCheckIsASourcePath) {
   temp_dir dir;
   write_file(dir / "default.xbe", sample_xbe());
-  process_output r = qmimport({"--CHECK", dir / "default.xbe"});
+  process_output r = run_qmimport({"--CHECK", dir / "default.xbe"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "qmimport: error -3: source not found: --CHECK\n");
   EXPECT_EQ(r.out, "");

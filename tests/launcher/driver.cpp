@@ -6,15 +6,13 @@
 #include <vector>
 
 #include "fs.h"
+#include "testutil.h"
 
 namespace {
 
 constexpr DWORD POLL_MS = 20;
 constexpr UINT SEND_TIMEOUT_MS = 5000;
 
-std::wstring wide(const std::string& s) {
-  return s.empty() ? std::wstring() : utf8_to_wide(s.c_str());
-}
 std::string narrow(const std::wstring& s) {
   return s.empty() ? std::string() : wide_to_utf8(s.c_str());
 }
@@ -59,11 +57,10 @@ struct window_search {
 
 launcher_process::~launcher_process() {
   if (process_) {
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_, 255);
-      WaitForSingleObject(process_, 5000);
+    if (WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_.get(), 255);
+      WaitForSingleObject(process_.get(), 5000);
     }
-    CloseHandle(process_);
   }
   if (!err_path_.empty()) DeleteFileW(err_path_.c_str());
 }
@@ -76,9 +73,9 @@ bool launcher_process::start(const std::string& exe, const std::wstring& argumen
   if (!GetTempPathW(MAX_PATH + 1, temp) || !GetTempFileNameW(temp, L"qml", 0, name)) return false;
   err_path_ = name;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE err = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (err == INVALID_HANDLE_VALUE) return false;
+  kernel_handle err(CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!err) return false;
 
   std::wstring command = L"\"" + wide(exe) + L"\"";
   if (!arguments.empty()) command += L" " + arguments;
@@ -88,44 +85,44 @@ bool launcher_process::start(const std::string& exe, const std::wstring& argumen
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdError = err;
+  startup.hStdError = err.get();
   PROCESS_INFORMATION info{};
   BOOL ok = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                            wide(folder).c_str(), &startup, &info);
   SetEnvironmentVariableW(L"RECOMP_SKIP_XBE_CHECK", nullptr);
-  CloseHandle(err);
   if (!ok) return false;
-  CloseHandle(info.hThread);
-  process_ = info.hProcess;
+  kernel_handle thread(info.hThread);
+  process_.reset(info.hProcess);
   pid_ = info.dwProcessId;
   return true;
 }
 
 int launcher_process::wait_exit(DWORD timeout_ms) {
-  if (!process_ || WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return -1;
+  if (!process_ || WaitForSingleObject(process_.get(), timeout_ms) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
-  GetExitCodeProcess(process_, &code);
+  GetExitCodeProcess(process_.get(), &code);
   return static_cast<int>(code);
 }
 
 bool launcher_process::running() const {
-  return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+  return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+std::wstring wide(const std::string& s) {
+  return s.empty() ? std::wstring() : utf8_to_wide(s.c_str());
 }
 
 std::string launcher_process::err() const {
-  HANDLE f = CreateFileW(err_path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return {};
+  kernel_handle f(CreateFileW(err_path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!f) return {};
   std::string text;
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-  CloseHandle(f);
-  // The C runtime writes standard error in text mode: fold "\r\n" back to "\n".
-  std::string folded;
-  for (size_t i = 0; i < text.size(); ++i)
-    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) folded += text[i];
-  return folded;
+  while (ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  // The C runtime writes standard error in text mode.
+  return fold_crlf(text);
 }
 
 HWND wait_window(const launcher_process& process, const std::string& title, DWORD timeout_ms) {
@@ -148,21 +145,6 @@ HWND wait_window(const launcher_process& process, const std::string& title, DWOR
     if (waited >= timeout_ms || !process.running()) return nullptr;
     Sleep(POLL_MS);
   }
-}
-
-bool has_visible_window(DWORD pid) {
-  window_search search{pid, L""};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<window_search*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner != s->pid || !IsWindowVisible(window)) return TRUE;
-        s->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found != nullptr;
 }
 
 std::vector<std::string> static_texts(HWND window) {
@@ -247,9 +229,8 @@ bool screenshot(const std::string& png_path) {
   if (!CreateProcessW(L"Z:\\usr\\bin\\import", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &info))
     return false;
-  CloseHandle(info.hThread);
-  WaitForSingleObject(info.hProcess, 20000);
-  CloseHandle(info.hProcess);
+  kernel_handle thread(info.hThread), process(info.hProcess);
+  WaitForSingleObject(process.get(), 20000);
   // The native process may not be waitable through its handle: wait for the file instead.
   for (int i = 0; i < 200; ++i) {
     uint64_t size = 0;
@@ -264,19 +245,19 @@ bool screenshot(const std::string& png_path) {
 
 int suspend_other_threads(DWORD pid, HWND window, bool suspend) {
   DWORD ui_thread = GetWindowThreadProcessId(window, nullptr);
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  kernel_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
   int touched = 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+  for (BOOL more = Thread32First(snapshot.get(), &entry); more;
+       more = Thread32Next(snapshot.get(), &entry)) {
     if (entry.th32OwnerProcessID != pid || entry.th32ThreadID == ui_thread) continue;
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+    kernel_handle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
     if (!thread) continue;
-    if ((suspend ? SuspendThread(thread) : ResumeThread(thread)) != static_cast<DWORD>(-1))
+    if ((suspend ? SuspendThread(thread.get()) : ResumeThread(thread.get())) !=
+        static_cast<DWORD>(-1))
       ++touched;
-    CloseHandle(thread);
   }
-  CloseHandle(snapshot);
   return touched;
 }

@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "windows_support.h"
+
+// UTF-8 to UTF-16; empty stays empty.
+std::wstring wide(const std::string& s);
+
 // Generous bounds: wine may take seconds to bring up its first window.
 constexpr DWORD WINDOW_TIMEOUT_MS = 30000;
 constexpr DWORD EXIT_TIMEOUT_MS = 60000;
@@ -35,7 +40,7 @@ class launcher_process {
   std::string err() const;
 
  private:
-  HANDLE process_ = nullptr;
+  kernel_handle process_;
   DWORD pid_ = 0;
   std::wstring err_path_;
 };
@@ -44,8 +49,6 @@ class launcher_process {
 // or when the process ended first.
 HWND wait_window(const launcher_process& process, const std::string& title,
                  DWORD timeout_ms = WINDOW_TIMEOUT_MS);
-// Whether the process has any visible top-level window.
-bool has_visible_window(DWORD pid);
 
 // Texts of the window's STATIC children in creation order, empty texts left out.
 std::vector<std::string> static_texts(HWND window);

@@ -12,6 +12,7 @@
 #include "driver.h"
 #include "fs.h"
 #include "image_writer.h"
+#include "paths.h"
 #include "sample_xbe.h"
 #include "testutil.h"
 
@@ -52,10 +53,6 @@ const std::string WRONG_LINE =
 
 // "クイルムア" (Quillmoor in katakana), outside any Western ANSI code page.
 const char JP[] = "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2";
-
-std::wstring wide(const std::string& s) {
-  return s.empty() ? std::wstring() : utf8_to_wide(s.c_str());
-}
 
 void copy_exe(const std::string& base, const std::string& to) {
   std::string from = sibling_exe(base);
@@ -555,8 +552,9 @@ TEST(LauncherFlow, RetryAfterAPartImport) {
   ASSERT_TRUE(write_folder(folder, sample_tree()));
   // Another program holds a game file open without sharing: it cannot be read.
   const std::wstring locked = wide(folder + "\\maps\\level01.map");
-  HANDLE lock = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  kernel_handle lock(
+      CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(lock);
   tool_import locked_by_tool;
   import_with_tool(folder, locked_by_tool);
 
@@ -565,7 +563,7 @@ TEST(LauncherFlow, RetryAfterAPartImport) {
   ASSERT_TRUE(r.start());
   choose_in_dialog(r, folder + "\\default.xbe");
   std::string box = r.answer("Quillmoor", IDRETRY);
-  CloseHandle(lock);
+  lock.reset();
   EXPECT_EQ(locked_by_tool.exit_code, 1);
   EXPECT_FALSE(locked_by_tool.message.empty());
   EXPECT_EQ(box, failure_box(locked_by_tool.message, false));

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "fs.h"
 #include "testutil.h"
+#include "windows_support.h"
 
 namespace {
 
@@ -21,15 +21,11 @@ class mapped_image {
   explicit mapped_image(const std::string& path)
       : module_(LoadLibraryExW(utf8_to_wide(path.c_str()).c_str(), nullptr,
                                LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE)) {}
-  ~mapped_image() {
-    if (module_) FreeLibrary(module_);
-  }
-  mapped_image(const mapped_image&) = delete;
-  mapped_image& operator=(const mapped_image&) = delete;
-  HMODULE module() const { return module_; }
+  HMODULE module() const { return module_.get(); }
   // Mapped as an image: relative addresses are offsets from the base (flag bits masked off).
   const uint8_t* base() const {
-    return reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(module_) & ~uintptr_t{3});
+    return reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(module_.get()) &
+                                            ~uintptr_t{3});
   }
   const IMAGE_NT_HEADERS64* nt() const {
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base());
@@ -37,7 +33,7 @@ class mapped_image {
   }
 
  private:
-  HMODULE module_;
+  module_handle module_;
 };
 
 std::string resource_text(HMODULE module, LPCWSTR name, LPCWSTR type) {

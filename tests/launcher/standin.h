@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fs.h"
+#include "windows_support.h"
 
 // Appends one line to the UTF-8 file `path` (relative to the current folder).
 inline void append_log(const char* path, const std::string& line) {
@@ -31,10 +32,9 @@ inline DWORD run_and_wait(std::wstring command_line) {
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process))
     return 99;
-  WaitForSingleObject(process.hProcess, INFINITE);
+  kernel_handle thread(process.hThread), child(process.hProcess);
+  WaitForSingleObject(child.get(), INFINITE);
   DWORD code = 98;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child.get(), &code);
   return code;
 }

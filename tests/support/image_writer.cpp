@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "fs.h"
+#include "paths.h"
 #include "sample_xbe.h"
 #include "testutil.h"
 
@@ -259,11 +260,6 @@ std::vector<uint8_t> disc_image::get(uint64_t pos, size_t len) const {
   return out;
 }
 
-uint32_t disc_image::get_u32(uint64_t pos) const {
-  std::vector<uint8_t> b = get(pos, 4);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
-
 std::vector<uint8_t> disc_image::dense() const { return get(0, static_cast<size_t>(size_)); }
 
 bool disc_image::save(const std::string& path) const {
@@ -336,12 +332,12 @@ disc_image build_image(const disc_node& root, const image_options& options, disc
   disc_image img;
   uint64_t desc = base + XDVDFS_DESCRIPTOR;
   img.fill(desc, XDVDFS_SECTOR, 0);
-  if (options.head_magic) img.put(desc, XDVDFS_MAGIC, 20);
+  img.put(desc, XDVDFS_MAGIC, 20);
   img.put_u32(desc + 20, plans[0].sector);
   img.put_u32(desc + 24, plans[0].size);
   img.put_u32(desc + 28, 0x5A3C1E00);  // a fixed creation time
   img.put_u32(desc + 32, 0x01D2C3B4);
-  if (options.tail_magic) img.put(desc + 2028, XDVDFS_MAGIC, 20);
+  img.put(desc + 2028, XDVDFS_MAGIC, 20);
 
   const uint16_t none = options.none_as_ffff ? 0xFFFF : 0;
   for (const table_plan& t : plans) {
@@ -371,7 +367,7 @@ disc_image build_image(const disc_node& root, const image_options& options, disc
       if (!t.sorted[i]->is_dir && !t.sorted[i]->data.empty())
         img.put(base + uint64_t{t.child_sector[i]} * XDVDFS_SECTOR, t.sorted[i]->data.data(),
                 t.sorted[i]->data.size());
-  img.resize(std::max(base + uint64_t{next} * XDVDFS_SECTOR, options.min_size));
+  img.resize(base + uint64_t{next} * XDVDFS_SECTOR);
 
   disc_layout lay;
   lay.partition_base = base;

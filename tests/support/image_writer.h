@@ -55,7 +55,6 @@ class disc_image {
   // Cuts or (sparsely) extends the image to `size` bytes.
   void resize(uint64_t size);
   std::vector<uint8_t> get(uint64_t pos, size_t len) const;
-  uint32_t get_u32(uint64_t pos) const;
   // All bytes, holes as zeros. Only for images small enough to hold in memory.
   std::vector<uint8_t> dense() const;
   // Writes the file at the UTF-8 `path`, seeking over holes. False on failure.
@@ -97,10 +96,7 @@ struct disc_layout {
 
 struct image_options {
   uint64_t partition_base = 0;
-  bool head_magic = true;     // magic at descriptor byte 0
-  bool tail_magic = true;     // magic at descriptor byte 2028
   bool none_as_ffff = false;  // absent subtrees as 0xFFFF instead of 0
-  uint64_t min_size = 0;      // extend (sparsely) to at least this many bytes
   // Last step: patch anything, knowing where everything went.
   std::function<void(disc_image&, const disc_layout&)> damage;
 };

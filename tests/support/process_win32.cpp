@@ -4,16 +4,11 @@
 #include <cstdlib>
 
 #include "fs.h"
+#include "paths.h"
 #include "testutil.h"
+#include "windows_support.h"
 
 namespace {
-
-struct handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  ~handle() {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
 
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quote_arg(const std::wstring& arg) {
@@ -99,34 +94,24 @@ process_output run_process(const std::string& exe, const std::vector<std::string
   for (const std::string& a : args)
     cmd += L" " + quote_arg(a.empty() ? L"" : utf8_to_wide(a.c_str()));
   {
-    handle out, err;
-    out.h = inheritable_file(out_path, true);
-    err.h = inheritable_file(err_path, true);
+    kernel_handle out(inheritable_file(out_path, true)), err(inheritable_file(err_path, true));
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = nullptr;
-    si.hStdOutput = out.h;
-    si.hStdError = err.h;
+    si.hStdOutput = out.get();
+    si.hStdError = err.get();
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
       return result;
-    handle process, thread;
-    process.h = pi.hProcess;
-    thread.h = pi.hThread;
+    kernel_handle process(pi.hProcess), thread(pi.hThread);
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(pi.hProcess, &code);
     result.exit_code = static_cast<int>(code);
   }
   // Console programs write text mode: fold "\r\n" back to "\n" so expectations are shared.
-  auto fold = [](std::string text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i)
-      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
-    return out;
-  };
-  result.out = fold(read_text(capture / "out"));
-  result.err = fold(read_text(capture / "err"));
+  result.out = fold_crlf(read_text(capture / "out"));
+  result.err = fold_crlf(read_text(capture / "err"));
   return result;
 }

@@ -6,6 +6,8 @@
 #include <functional>
 
 #include "fs.h"
+#include "paths.h"
+#include "sha256.h"
 
 namespace {
 
@@ -94,4 +96,44 @@ std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
     data[i] = static_cast<uint8_t>(x >> 24);
   }
   return data;
+}
+
+process_output run_qmimport(const std::vector<std::string>& args) {
+  return run_process(sibling_exe("qmimport_sample"), args);
+}
+
+std::string fold_crlf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i)
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) out += text[i];
+  return out;
+}
+
+std::string native_path(std::string p) {
+  for (char& c : p)
+    if (c == '/' || c == '\\') c = OUTPUT_SEPARATOR;
+  return p;
+}
+
+std::string numbered(const char* prefix, long n, const char* suffix) {
+  std::string s = prefix;
+  s += std::to_string(n);
+  s += suffix;
+  return s;
+}
+
+std::string sha256_hex(const void* data, size_t len) {
+  sha256_ctx ctx;
+  sha256_init(&ctx);
+  sha256_update(&ctx, data, len);
+  uint8_t digest[32];
+  sha256_final(&ctx, digest);
+  char hex[65];
+  digest_to_hex(digest, hex);
+  return hex;
+}
+
+std::string sha256_hex(const std::vector<uint8_t>& data) {
+  return sha256_hex(data.data(), data.size());
 }

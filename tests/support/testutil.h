@@ -52,5 +52,22 @@ struct process_output {
 // waits for it and captures both output streams (on Windows with "\r\n" folded to "\n").
 process_output run_process(const std::string& exe, const std::vector<std::string>& args);
 
+// Runs the import tool as the tests build it (linked with the sample digest).
+process_output run_qmimport(const std::vector<std::string>& args);
+
+// "\r\n" folded to "\n": what a Windows program writes in text mode, made comparable.
+std::string fold_crlf(const std::string& text);
+
+// `p` with every '/' and '\\' turned into the platform's separator.
+std::string native_path(std::string p);
+
+// prefix + n + suffix. Built by appending: mingw g++ 12 at -O3 warns falsely (-Wrestrict)
+// on "literal" + std::string.
+std::string numbered(const char* prefix, long n, const char* suffix = "");
+
+// SHA-256 of the bytes as 64 lowercase hex characters.
+std::string sha256_hex(const void* data, size_t len);
+std::string sha256_hex(const std::vector<uint8_t>& data);
+
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fs.h"
+#include "paths.h"
 #include "testutil.h"
 
 namespace {

@@ -18,14 +18,6 @@
 
 namespace {
 
-// Built with += rather than "a" + std::to_string(), which trips a false -Wrestrict in g++ 12.
-std::string numbered(const char* prefix, long n, const char* suffix = "") {
-  std::string s = prefix;
-  s += std::to_string(n);
-  s += suffix;
-  return s;
-}
-
 int usage() {
   std::fprintf(stderr,
                "usage: qmbench disc <out.iso> <out-folder>\n"

@@ -1,0 +1,5 @@
+#include "arguments.h"
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
