@@ -1,10 +1,12 @@
 #include "entries.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "paths.h"
 
@@ -75,18 +77,64 @@ bool is_device_name(const char* name, size_t len) {
 
 }  // namespace
 
-int is_safe_name(const char* name, size_t name_len) {
-  if (name_len == 0) return 0;
+name_verdict judge_name(const char* name, size_t name_len) {
+  if (name_len == 0) return NAME_ESCAPES;
   for (size_t i = 0; i < name_len; ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || c == 0x7F || c == '/' || c == ':' || c == '\\') return 0;
-    if (c == '.' && i + 1 < name_len && name[i + 1] == '.') return 0;
+    if (c < 0x20 || c == 0x7F || c == '/' || c == ':' || c == '\\') return NAME_ESCAPES;
+    if (c == '.' && i + 1 < name_len && name[i + 1] == '.') return NAME_ESCAPES;
   }
-  if (name_len == 1 && name[0] == '.') return 0;
+  if (name_len == 1 && name[0] == '.') return NAME_ESCAPES;
+  // Windows cannot create a file with these in its name: refused at listing, not after
+  // half the game has been written.
+  for (size_t i = 0; i < name_len; ++i)
+    if (std::strchr("<>\"|?*", name[i])) return NAME_NOT_ON_WINDOWS;
   // Windows silently drops a trailing dot or space, so "a." would land on "a".
-  if (name[name_len - 1] == '.' || name[name_len - 1] == ' ') return 0;
-  if (is_device_name(name, name_len)) return 0;
-  return 1;
+  if (name[name_len - 1] == '.' || name[name_len - 1] == ' ') return NAME_NOT_ON_WINDOWS;
+  if (is_device_name(name, name_len)) return NAME_NOT_ON_WINDOWS;
+  return NAME_SAFE;
+}
+
+int is_safe_name(const char* name, size_t name_len) {
+  return judge_name(name, name_len) == NAME_SAFE;
+}
+
+std::string printable_name(const char* name, size_t name_len) {
+  std::string out(name, name_len);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  return out;
+}
+
+int refuse_case_twins(import_context* ctx) {
+  try {
+    // Sorted by their ASCII-lowered paths, twins stand side by side; a folder sorts before
+    // what is below it, so a pair of folders is named rather than their contents.
+    auto lowered = [](const std::string& s) {
+      std::string out = s;
+      for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return out;
+    };
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(ctx->entries.size());
+    for (size_t i = 0; i < ctx->entries.size(); ++i)
+      keys.emplace_back(lowered(ctx->entries[i].rel_path), i);
+    std::sort(keys.begin(), keys.end());
+    for (size_t i = 1; i < keys.size(); ++i) {
+      if (keys[i].first != keys[i - 1].first) continue;
+      const std::string& a = ctx->entries[keys[i - 1].second].rel_path;
+      const std::string& b = ctx->entries[keys[i].second].rel_path;
+      set_import_error(ctx->result,
+                       "two names in the source differ only in letter case: \"%s\" and \"%s\" "
+                       "- refusing the whole source",
+                       printable_name(a.data(), a.size()).c_str(),
+                       printable_name(b.data(), b.size()).c_str());
+      return IMPORT_ERR_UNSAFE_NAME;
+    }
+    return IMPORT_OK;
+  } catch (const std::bad_alloc&) {
+    return IMPORT_ERR_NO_MEMORY;
+  }
 }
 
 int is_wanted_top_level(const char* name, int is_dir) {

@@ -54,6 +54,13 @@ TEST(NameRules, SafeNames) {
       {"com\xC2\xB2", 0},
       {"com\xC2\xB4", 1},
       {"com\xC2\xB9x", 1},
+      // Characters Windows cannot hold in a name.
+      {"a<b", 0},
+      {"a>b", 0},
+      {"say \"hi\"", 0},
+      {"a|b", 0},
+      {"why?", 0},
+      {"*.*", 0},
       // Windows drops trailing dots and spaces, landing on another name.
       {"a.", 0},
       {"a ", 0},

@@ -26,8 +26,11 @@ int folder_walk(import_context* ctx, const char* dir, const char* rel_parent, in
 int folder_take_entry(import_context* ctx, const char* dir, const char* rel_parent, int depth,
                       const char* name, int is_dir) {
   const size_t name_len = std::strlen(name);
-  if (!is_safe_name(name, name_len)) {
-    set_import_error(ctx->result, "unsafe name in source folder: \"%s\"", name);
+  const name_verdict verdict = judge_name(name, name_len);
+  if (verdict != NAME_SAFE) {
+    set_import_error(ctx->result, "unsafe name in source folder: \"%s\"%s",
+                     printable_name(name, name_len).c_str(),
+                     verdict == NAME_ESCAPES ? "" : " (a name Windows cannot hold)");
     return IMPORT_ERR_UNSAFE_NAME;
   }
   if (!rel_parent && !is_wanted_top_level(name, is_dir)) {

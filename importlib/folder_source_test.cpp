@@ -73,11 +73,18 @@ TEST(FolderSource, KeepsWantedTopLevelAndEverythingBelow) {
 
 TEST(FolderSource, UnsafeNameAnywhereRefusesTheSource) {
   struct {
-    const char* rel;   // file to create
-    const char* name;  // the component the message must name
+    const char* rel;    // file to create
+    const char* shown;  // the message's quoted name and what follows it
   } cases[] = {
-      {"maps/a..b", "a..b"}, {"maps/x..", "x.."},     {"maps/sub/deeper/..hidden", "..hidden"},
-      {"media/c:d", "c:d"},  {"bink/q..r/f", "q..r"}, {"UDATA/...", "..."},
+      {"maps/a..b", "a..b\""},
+      {"maps/x..", "x..\""},
+      {"maps/sub/deeper/..hidden", "..hidden\""},
+      {"media/c:d", "c:d\""},
+      {"bink/q..r/f", "q..r\""},
+      {"UDATA/...", "...\""},
+      {"maps/new\nline", "new?line\""},
+      {"maps/what?", "what?\" (a name Windows cannot hold)"},
+      {"maps/aux.txt", "aux.txt\" (a name Windows cannot hold)"},
   };
   int tried = 0;
   for (const auto& c : cases) {
@@ -93,7 +100,7 @@ TEST(FolderSource, UnsafeNameAnywhereRefusesTheSource) {
     listing l;
     EXPECT_EQ(l.walk(src.path()), IMPORT_ERR_UNSAFE_NAME) << c.rel;
     EXPECT_EQ(std::string(l.result.message),
-              std::string("unsafe name in source folder: \"") + c.name + "\"");
+              std::string("unsafe name in source folder: \"") + c.shown);
   }
   EXPECT_GE(tried, 3);
 }

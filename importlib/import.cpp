@@ -46,6 +46,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   } else {
     status = xdvdfs_open_image(ctx, source);
   }
+  if (status == IMPORT_OK) status = refuse_case_twins(ctx);
   if (status != IMPORT_OK) return status;
 
   size_t xbe_index = 0;
@@ -72,16 +73,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   std::vector<size_t> order;
   order.reserve(ctx->entries.size());
   for (size_t i = 0; i < ctx->entries.size(); ++i) {
-    const import_entry& e = ctx->entries[i];
-    if (i == xbe_index) continue;
-    // Another top-level default.xbe (in another letter case; only a damaged image has one)
-    // would be written over the verified executable: it is not copied.
-    if (is_top_level_xbe(e)) {
-      ++result->skipped_top_level;
-      job->total -= e.size;
-      continue;
-    }
-    order.push_back(i);
+    if (i != xbe_index) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     return part_endings(ctx->entries[a]) < part_endings(ctx->entries[b]);

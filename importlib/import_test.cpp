@@ -160,26 +160,47 @@ TEST(Import, FilesNamedLikeTemporariesAreAllCopied) {
   }
 }
 
-// Only a damaged image holds two top-level executables; the one checked is the one kept.
-TEST(Import, SecondTopLevelExecutableIsNotCopied) {
-  temp_dir dir;
-  const disc_node tree = dir_node(
-      "", {file_node("DEFAULT.XBE", pattern_bytes(600, 9)), file_node("default.xbe", sample_xbe()),
-           dir_node("maps", {file_node("a", pattern_bytes(10, 1))})});
-  ASSERT_TRUE(write_image(dir / "disc.iso", tree));
-  import_result r;
-  progress_trace trace;
-  ASSERT_EQ(import_game((dir / "disc.iso").c_str(), (dir / "out").c_str(), progress_trace::record,
-                        &trace, &r),
-            IMPORT_OK)
-      << r.message;
-  EXPECT_EQ(read_file(dir / "out/default.xbe"), sample_xbe());
-  EXPECT_EQ(r.files_copied, 2u);
-  EXPECT_EQ(r.skipped_top_level, 1u);
-  EXPECT_EQ(r.bytes_copied, sample_xbe().size() + 10);
-  EXPECT_EQ(trace.total, r.bytes_copied);
-  EXPECT_TRUE(trace.total_fixed);
-  EXPECT_TRUE(no_part_files(dir / "out"));
+// Names that differ only in letter case land on one file on Windows: refused at listing,
+// with nothing written, whichever level they are at.
+TEST(Import, CaseTwinsRefuseTheSource) {
+  const std::vector<uint8_t> one = pattern_bytes(10, 1);
+  struct {
+    disc_node tree;
+    const char* first;
+    const char* second;
+  } cases[] = {
+      {dir_node("", {file_node("DEFAULT.XBE", pattern_bytes(600, 9)),
+                     file_node("default.xbe", sample_xbe())}),
+       "DEFAULT.XBE", "default.xbe"},
+      {dir_node("", {file_node("default.xbe", sample_xbe()),
+                     dir_node("maps", {file_node("Level.map", one), file_node("level.MAP", one)})}),
+       "maps/Level.map", "maps/level.MAP"},
+      {dir_node("",
+                {file_node("default.xbe", sample_xbe()), dir_node("Maps", {file_node("a", one)}),
+                 dir_node("maps", {file_node("b", one)})}),
+       "Maps", "maps"},
+  };
+  for (const auto& c : cases) {
+    for (bool image : {true, false}) {
+      temp_dir dir;
+      const std::string source = dir / (image ? "disc.iso" : "src");
+      ASSERT_TRUE(image ? write_image(source, c.tree) : write_folder(source, c.tree));
+      if (!image && list_tree(source).size() < 3) continue;  // a case-insensitive file system
+      import_result r;
+      EXPECT_EQ(import_game(source.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
+                IMPORT_ERR_UNSAFE_NAME)
+          << c.first;
+      const std::string pair[2] = {c.first, c.second};
+      const std::string a = r.message[0] ? std::string(std::strchr(r.message, '"')) : "";
+      EXPECT_TRUE(a == "\"" + pair[0] + "\" and \"" + pair[1] + "\" - refusing the whole source" ||
+                  a == "\"" + pair[1] + "\" and \"" + pair[0] + "\" - refusing the whole source")
+          << r.message;
+      EXPECT_EQ(
+          std::string(r.message).rfind("two names in the source differ only in letter case: ", 0),
+          0u);
+      EXPECT_EQ(path_kind((dir / "out").c_str(), nullptr), 0) << "nothing written";
+    }
+  }
 }
 
 #ifndef _WIN32

@@ -191,16 +191,13 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
   const char* slash = dir_rel ? "/" : "";
 
   char name[256];
-  if (!is_safe_name(raw, len)) {
-    for (size_t i = 0; i < len; ++i) {
-      unsigned char c = static_cast<unsigned char>(raw[i]);
-      name[i] = c >= 0x20 && c <= 0x7E ? static_cast<char>(c) : '?';
-    }
-    name[len] = '\0';
-    set_import_error(ctx->result,
-                     "unsafe name in image: \"%s%s%s\" (contains \"..\", \"/\", \"\\\", \":\" or "
-                     "control characters) - refusing the whole image",
-                     parent, slash, name);
+  const name_verdict verdict = judge_name(raw, len);
+  if (verdict != NAME_SAFE) {
+    set_import_error(ctx->result, "unsafe name in image: \"%s%s%s\" %s - refusing the whole image",
+                     parent, slash, printable_name(raw, len).c_str(),
+                     verdict == NAME_ESCAPES
+                         ? "(contains \"..\", \"/\", \"\\\", \":\" or control characters)"
+                         : "(a name Windows cannot hold)");
     return IMPORT_ERR_UNSAFE_NAME;
   }
   std::memcpy(name, raw, len);

@@ -20,10 +20,12 @@ const char NOT_AN_IMAGE[] =
     " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or "
     "0x2080000)";
 
-std::string unsafe_message(const std::string& shown) {
-  return "unsafe name in image: \"" + shown +
-         "\" (contains \"..\", \"/\", \"\\\", \":\" or control characters) - refusing the whole "
-         "image";
+// The message for a refused name; `windows` when only Windows' own rules refuse it.
+std::string unsafe_message(const std::string& shown, bool windows = false) {
+  return "unsafe name in image: \"" + shown + "\" " +
+         (windows ? "(a name Windows cannot hold)"
+                  : "(contains \"..\", \"/\", \"\\\", \":\" or control characters)") +
+         " - refusing the whole image";
 }
 
 struct listing {
@@ -561,7 +563,8 @@ TEST_F(Xdvdfs, UnsafeNames) {
   struct {
     std::string name;
     bool top_level;
-    std::string shown;  // empty: safe
+    std::string shown;     // empty: safe
+    bool windows = false;  // refused by Windows' rules only
   } cases[] = {
       {"..", false, "maps/.."},
       {"..", true, ".."},
@@ -572,10 +575,13 @@ TEST_F(Xdvdfs, UnsafeNames) {
       {"x\x7F", false, "maps/x?"},
       {"\xC3\xA9:", false, "maps/??:"},
       {"a..b", false, "maps/a..b"},
-      {"NUL.txt", false, "maps/NUL.txt"},
-      {"com1", false, "maps/com1"},
-      {"trailing.", false, "maps/trailing."},
-      {"Readme .", true, "Readme ."},  // refused although unwanted: names are checked first
+      {"NUL.txt", false, "maps/NUL.txt", true},
+      {"com1", false, "maps/com1", true},
+      {"trailing.", false, "maps/trailing.", true},
+      {"what?", false, "maps/what?", true},
+      {"a<b>", false, "maps/a<b>", true},
+      {"\"q\"|*", false, "maps/\"q\"|*", true},
+      {"Readme .", true, "Readme .", true},  // refused although unwanted: names are checked first
       {std::string("nul\0x", 5), false, "maps/nul?x"},
       {"\xC3\xA9t\xC3\xA9", false, ""},
       {".hidden", false, ""},
@@ -591,7 +597,7 @@ TEST_F(Xdvdfs, UnsafeNames) {
       EXPECT_EQ(l.status, IMPORT_OK) << c.name << ": " << l.message();
     } else {
       EXPECT_EQ(l.status, IMPORT_ERR_UNSAFE_NAME) << c.shown;
-      EXPECT_EQ(l.message(), unsafe_message(c.shown));
+      EXPECT_EQ(l.message(), unsafe_message(c.shown, c.windows));
     }
   }
 }
