@@ -36,6 +36,8 @@ struct import_context {
   // one, or tables that overlap) is damage, not an invitation to list the same entries over
   // and over: this keeps the listing proportional to the image's size.
   std::map<uint64_t, uint64_t> walked_tables;
+  // 1 when the image's top level holds a default.xex: an Xbox 360 disc, picked by mistake.
+  int saw_default_xex = 0;
 };
 
 // Formats the failure explanation into result->message (cut at 767 bytes). Null `result`

@@ -11,9 +11,11 @@
 #include "copier.h"
 #include "entries.h"
 #include "folder_source.h"
+#include "format_hint.h"
 #include "fs.h"
 #include "paths.h"
 #include "sha256.h"
+#include "xbe_file.h"
 #include "xdvdfs.h"
 
 namespace {
@@ -62,7 +64,8 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   }
   if (!have_xbe) {
     set_import_error(
-        result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?", source);
+        result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?%s%s", source,
+        ctx->saw_default_xex ? "\n" : "", ctx->saw_default_xex ? XBOX_360_DISC_LINE : "");
     return IMPORT_ERR_NO_XBE;
   }
 
@@ -100,15 +103,27 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   sha256_final(&hash, digest);
   digest_to_hex(digest, result->xbe_sha_hex);
   if (std::strcmp(result->xbe_sha_hex, SUPPORTED_XBE_SHA256) != 0) {
-    xbe_part.discard();
-    set_import_error(result,
-                     "default.xbe is not the supported Quillmoor build.\n"
-                     "  got      %s\n"
-                     "  expected %s\n"
-                     "No game files were written and nothing in the output folder was removed.\n"
-                     "Use an unmodified dump of the retail Quillmoor disc.",
-                     result->xbe_sha_hex, SUPPORTED_XBE_SHA256);
-    return IMPORT_ERR_WRONG_BUILD;
+    // A genuine disc that went through the common XISO tool carries its media patch: read
+    // the ".part" again, and if undoing the patch gives the supported digest, write the
+    // retail bytes back and go on. The read-back after the last rename proves the result.
+    uint32_t places = 0;
+    if (xbe_undo_media_patch(xbe_part.path().c_str(), 1, &places) == 1) {
+      result->xbe_media_patch_undone = places;
+      std::memcpy(result->xbe_sha_hex, SUPPORTED_XBE_SHA256, sizeof result->xbe_sha_hex);
+    } else {
+      const std::string what = xbe_describe_file(xbe_part.path().c_str());
+      xbe_part.discard();
+      set_import_error(result,
+                       "default.xbe is not the supported Quillmoor build.\n"
+                       "  got      %s\n"
+                       "  expected %s\n"
+                       "No game files were written and nothing in the output folder was "
+                       "removed.\n"
+                       "Use an unmodified dump of the retail Quillmoor disc.%s%s",
+                       result->xbe_sha_hex, SUPPORTED_XBE_SHA256, what.empty() ? "" : "\n",
+                       what.c_str());
+      return IMPORT_ERR_WRONG_BUILD;
+    }
   }
   result->files_copied = 1;
   result->bytes_copied = xbe.size;
@@ -190,12 +205,4 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
     result->message[0] = '\0';
     return IMPORT_ERR_NO_MEMORY;
   }
-}
-
-int is_supported_xbe(const char* path) {
-  uint8_t digest[32];
-  if (!path || sha256_file(path, digest) != 0) return 0;
-  char hex[65];
-  digest_to_hex(digest, hex);
-  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? 1 : 0;
 }

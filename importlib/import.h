@@ -23,15 +23,16 @@ enum import_error : int {
 // Filled by every import; the caller owns it. Cleared to zero first, so every field means
 // something after any return. Plain and fixed-size: safe to copy between threads.
 struct import_result {
-  int is_disc_image;           // 1 for a disc image source, 0 for a folder
-  uint64_t partition_offset;   // where the XDVDFS volume's partition starts; 0 for folders
-  uint32_t files_copied;       // files written, default.xbe included
-  uint32_t folders_created;    // folder entries created (or found existing)
-  uint32_t skipped_top_level;  // top-level source entries the game does not need
-  uint64_t bytes_copied;       // sum of the sizes of the files counted in files_copied
-  int xbe_sha_ok;              // 1 only after a full success with default.xbe re-verified
-  char xbe_sha_hex[65];        // digest of default.xbe as copied; empty until copied
-  char message[768];           // the failure's explanation; empty when none was set
+  int is_disc_image;                // 1 for a disc image source, 0 for a folder
+  uint64_t partition_offset;        // where the XDVDFS volume's partition starts; 0 for folders
+  uint32_t files_copied;            // files written, default.xbe included
+  uint32_t folders_created;         // folder entries created (or found existing)
+  uint32_t skipped_top_level;       // top-level source entries the game does not need
+  uint64_t bytes_copied;            // sum of the sizes of the files counted in files_copied
+  int xbe_sha_ok;                   // 1 only after a full success with default.xbe re-verified
+  char xbe_sha_hex[65];             // digest of default.xbe as written; empty until copied
+  char message[768];                // the failure's explanation; empty when none was set
+  uint32_t xbe_media_patch_undone;  // places where an XISO tool's patch was undone; else 0
 };
 
 // Progress of one import. `total` is fixed before the first copy; `done` counts bytes
@@ -49,6 +50,10 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
 // 1 if the file at the UTF-8 `path` has the supported digest, 0 otherwise (also when it is
 // missing, a folder or unreadable).
 int is_supported_xbe(const char* path);
+
+// 1 if the file at the UTF-8 `path` is the supported default.xbe as an XISO tool's media
+// patch leaves it: not the supported file, but an import of it restores the retail bytes.
+int is_media_patched_xbe(const char* path);
 
 // SHA-256 of the supported default.xbe: 64 lowercase hex characters. Defined in its own
 // small object, so that tests can link the sample digest whatever the build configured.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -160,6 +161,22 @@ TEST(Import, FilesNamedLikeTemporariesAreAllCopied) {
   }
 }
 
+// An Xbox 360 disc picked by mistake says so.
+TEST(Import, Xbox360DiscIsNamed) {
+  temp_dir dir;
+  image_options x360;
+  x360.partition_base = 0xFD90000;
+  ASSERT_TRUE(write_image(
+      dir / "x360.iso", dir_node("", {file_node("default.xex", {1, 2}), dir_node("media")}), x360));
+  import_result r;
+  EXPECT_EQ(import_game((dir / "x360.iso").c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
+            IMPORT_ERR_NO_XBE);
+  EXPECT_EQ(std::string(r.message),
+            "no default.xbe found in " + (dir / "x360.iso") +
+                " - is this a Quillmoor disc or game folder?\nThis is an Xbox 360 disc (it holds "
+                "default.xex), not an original Xbox disc.");
+}
+
 // Names that differ only in letter case land on one file on Windows: refused at listing,
 // with nothing written, whichever level they are at.
 TEST(Import, CaseTwinsRefuseTheSource) {
@@ -250,25 +267,91 @@ TEST(Import, NoExecutableCreatesNothing) {
   EXPECT_EQ(r.skipped_top_level, 1u);
 }
 
-TEST(Import, WrongExecutableWritesNoFile) {
-  std::vector<uint8_t> xbe = sample_xbe();
-  xbe[100] ^= 1;
-  temp_dir dir;
-  ASSERT_TRUE(write_image(dir / "disc.iso", small_tree(xbe)));
-  const std::string out = dir / "out";
-  import_result r;
-  EXPECT_EQ(import_game((dir / "disc.iso").c_str(), out.c_str(), nullptr, nullptr, &r),
-            IMPORT_ERR_WRONG_BUILD);
-  const std::string hex = sha256_hex(xbe);
-  EXPECT_EQ(r.xbe_sha_hex, hex);
-  EXPECT_EQ(std::string(r.message),
-            std::string("default.xbe is not the supported Quillmoor build.\n  got      ") + hex +
-                "\n  expected " + SAMPLE_XBE_SHA256 +
-                "\nNo game files were written and nothing in the output folder was removed.\n"
-                "Use an unmodified dump of the retail Quillmoor disc.");
-  EXPECT_EQ(list_tree(out), std::vector<std::string>{});
-  EXPECT_EQ(r.files_copied, 0u);
-  EXPECT_EQ(r.xbe_sha_ok, 0);
+// An executable built here: header and certificate at the usual places, any body.
+std::vector<uint8_t> executable(const char* title, uint32_t id, uint32_t version,
+                                uint32_t regions) {
+  std::vector<uint8_t> x = pattern_bytes(8192, 21);
+  auto u32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) x[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  std::memcpy(x.data(), "XBEH", 4);
+  u32(0x104, 0x10000);
+  u32(0x118, 0x10000 + 0x400);
+  u32(0x400 + 0x08, id);
+  std::memset(x.data() + 0x400 + 0x0C, 0, 80);
+  for (size_t i = 0; title[i]; ++i) x[0x400 + 0x0C + 2 * i] = static_cast<uint8_t>(title[i]);
+  u32(0x400 + 0xA0, regions);
+  u32(0x400 + 0xAC, version);
+  return x;
+}
+
+// The sample as the common XISO tool leaves it: every retail run's last byte 7D made EB.
+std::vector<uint8_t> media_patched(std::vector<uint8_t> xbe) {
+  for (size_t at : SAMPLE_XBE_MEDIA_RUNS) xbe[at + 7] = 0xEB;
+  return xbe;
+}
+
+// Not the supported build: nothing written, and the message says what the file is.
+TEST(Import, WrongExecutableWritesNoFileAndSaysWhatItIs) {
+  std::vector<uint8_t> changed = sample_xbe();
+  changed[100] ^= 1;
+  std::vector<uint8_t> patched_and_changed = media_patched(changed);
+  std::vector<uint8_t> not_xbe = sample_xbe();
+  not_xbe[0] = 'M';
+  std::vector<uint8_t> loose_cert = executable("x", 1, 1, 1);
+  loose_cert[0x11A] = 0x7F;  // certificate address far past the file
+  struct {
+    std::vector<uint8_t> xbe;
+    std::string line;  // the message's last line; empty: none added
+  } cases[] = {
+      {changed, SAMPLE_XBE_LINE},
+      {patched_and_changed, SAMPLE_XBE_LINE},
+      {executable("Other Game", 0x4D530004, 3, 0x80000003),
+       "This default.xbe is \"Other Game\" (title ID MS-004, version 3, region "
+       "North America+Japan+debug)."},
+      {not_xbe,
+       "This default.xbe is not an Xbox executable at all (a damaged or incomplete dump?)"},
+      {loose_cert, ""},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    ASSERT_TRUE(write_image(dir / "disc.iso", small_tree(c.xbe)));
+    const std::string out = dir / "out";
+    import_result r;
+    EXPECT_EQ(import_game((dir / "disc.iso").c_str(), out.c_str(), nullptr, nullptr, &r),
+              IMPORT_ERR_WRONG_BUILD);
+    const std::string hex = sha256_hex(c.xbe);
+    EXPECT_EQ(r.xbe_sha_hex, hex);
+    EXPECT_EQ(std::string(r.message),
+              std::string("default.xbe is not the supported Quillmoor build.\n  got      ") + hex +
+                  "\n  expected " + SAMPLE_XBE_SHA256 +
+                  "\nNo game files were written and nothing in the output folder was removed.\n"
+                  "Use an unmodified dump of the retail Quillmoor disc." +
+                  (c.line.empty() ? "" : "\n") + c.line);
+    EXPECT_EQ(list_tree(out), std::vector<std::string>{});
+    EXPECT_EQ(r.files_copied, 0u);
+    EXPECT_EQ(r.xbe_sha_ok, 0);
+    EXPECT_EQ(r.xbe_media_patch_undone, 0u);
+  }
+}
+
+// A genuine disc that went through the common XISO tool: the retail bytes are written back,
+// from an image and from its extracted copy alike, and the executable verifies on disk.
+TEST(Import, MediaPatchIsUndone) {
+  for (bool image : {true, false}) {
+    temp_dir dir;
+    const std::string source = dir / (image ? "disc.iso" : "src");
+    const disc_node tree = small_tree(media_patched(sample_xbe()));
+    ASSERT_TRUE(image ? write_image(source, tree) : write_folder(source, tree));
+    import_result r;
+    ASSERT_EQ(import_game(source.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r), IMPORT_OK)
+        << r.message;
+    EXPECT_EQ(r.xbe_media_patch_undone, std::size(SAMPLE_XBE_MEDIA_RUNS));
+    EXPECT_STREQ(r.xbe_sha_hex, SAMPLE_XBE_SHA256);
+    EXPECT_EQ(r.xbe_sha_ok, 1);
+    EXPECT_EQ(read_file(dir / "out/default.xbe"), sample_xbe());
+    EXPECT_TRUE(no_part_files(dir / "out"));
+  }
 }
 
 // Sabotage run from the progress callback once the executable's copy is complete (the first

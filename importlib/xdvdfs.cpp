@@ -7,8 +7,11 @@
 #include <new>
 #include <string>
 
+#include "charsets.h"
 #include "entries.h"
+#include "format_hint.h"
 #include "fs.h"
+#include "paths.h"
 
 namespace {
 
@@ -100,10 +103,18 @@ int xdvdfs_list(import_context* ctx, const char* name) {
     ctx->result->partition_offset = base;
     return xdvdfs_walk_dir(ctx, le32(descriptor + 20), le32(descriptor + 24), nullptr, 0);
   }
+  // Say what the file is instead, when it is something players pick by mistake.
+  uint8_t head[FORMAT_HINT_BYTES];
+  const uint64_t head_len = ctx->image_size < sizeof head ? ctx->image_size : sizeof head;
+  std::string hint;
+  try {
+    if (image_read_at(ctx, 0, head, head_len) == 0) hint = format_hint_line(head, head_len);
+  } catch (const std::bad_alloc&) {
+  }
   set_import_error(ctx->result,
                    "%s is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, "
-                   "0xFD90000 or 0x2080000)",
-                   name);
+                   "0xFD90000 or 0x2080000)%s%s",
+                   name, hint.empty() ? "" : "\n", hint.c_str());
   return IMPORT_ERR_DAMAGED;
 }
 
@@ -190,7 +201,6 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
   const char* parent = dir_rel ? dir_rel : "";
   const char* slash = dir_rel ? "/" : "";
 
-  char name[256];
   const name_verdict verdict = judge_name(raw, len);
   if (verdict != NAME_SAFE) {
     set_import_error(ctx->result, "unsafe name in image: \"%s%s%s\" %s - refusing the whole image",
@@ -200,15 +210,17 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
                          : "(a name Windows cannot hold)");
     return IMPORT_ERR_UNSAFE_NAME;
   }
-  std::memcpy(name, raw, len);
-  name[len] = '\0';
+  // Names on real discs are Windows-1252 ("R\xFCf" for "Rüf"): the game looks its files up
+  // by the characters, so they are written under their UTF-8 spelling.
+  const std::string name = cp1252_to_utf8(raw, len);
 
-  if (!dir_rel && !is_wanted_top_level(name, is_dir)) {
+  if (!dir_rel && !is_dir && equals_nocase(name.c_str(), "default.xex")) ctx->saw_default_xex = 1;
+  if (!dir_rel && !is_wanted_top_level(name.c_str(), is_dir)) {
     ++ctx->result->skipped_top_level;
     return IMPORT_OK;  // never read: damage inside unwanted folders does not matter
   }
   if (is_dir) {
-    int status = entry_list_add(ctx, dir_rel, name, len, nullptr, 0, 0, 1);
+    int status = entry_list_add(ctx, dir_rel, name.data(), name.size(), nullptr, 0, 0, 1);
     if (status != IMPORT_OK) return status;
     std::string child;
     try {
@@ -221,10 +233,10 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
   const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
   if (size != 0 && (position > ctx->image_size || size > ctx->image_size - position)) {
     set_import_error(ctx->result, "image is truncated: %s%s%s lies past the end of the file",
-                     parent, slash, name);
+                     parent, slash, name.c_str());
     return IMPORT_ERR_DAMAGED;
   }
-  return entry_list_add(ctx, dir_rel, name, len, nullptr, position, size, 0);
+  return entry_list_add(ctx, dir_rel, name.data(), name.size(), nullptr, position, size, 0);
 }
 
 }  // namespace

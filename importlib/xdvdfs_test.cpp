@@ -150,7 +150,7 @@ disc_node listing_tree() {
           dir_node("Media", {dir_node("many", std::move(many))}),
           dir_node("bink"),
           ff_dir_node("UDATA"),
-          dir_node("tdata", {file_node("\xC3\xA9t\xC3\xA9.bin", pattern_bytes(77, 14))}),
+          dir_node("tdata", {file_node("\xE9t\xE9.bin", pattern_bytes(77, 14))}),
           file_node("udata.txt", pattern_bytes(10, 15)),
           file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
           dir_node("default.xbe.d", {file_node("x", {1})}),
@@ -254,8 +254,21 @@ TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
   struct {
     const char* what;
     std::function<void(disc_image&)> change;
+    std::string hint = "";  // the message's second line, naming what the file is instead
   } cases[] = {
       {"first magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 2028, "x", 1); }},
+      {"a ZIP archive",
+       [](disc_image& img) {
+         img.put(0, "PK\x03\x04", 4);
+         img.put(XDVDFS_DESCRIPTOR, "x", 1);
+       },
+       "This file is a ZIP archive: extract the disc image from it first."},
+      {"an ordinary data disc",
+       [](disc_image& img) {
+         img.put(0x8001, "CD001", 5);
+         img.put(XDVDFS_DESCRIPTOR, "x", 1);
+       },
+       "This is an ordinary (ISO 9660) disc image, not an Xbox game disc."},
       {"second magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 19, "x", 1); }},
       {"one byte short of a descriptor",
        [](disc_image& img) { img.resize(XDVDFS_DESCRIPTOR + 2047); }},
@@ -273,7 +286,7 @@ TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
     c.change(img);
     listing l = list(img);
     EXPECT_EQ(l.status, IMPORT_ERR_DAMAGED) << c.what;
-    EXPECT_EQ(l.message(), path() + NOT_AN_IMAGE) << c.what;
+    EXPECT_EQ(l.message(), path() + NOT_AN_IMAGE + (c.hint.empty() ? "" : "\n") + c.hint) << c.what;
     EXPECT_EQ(l.result.is_disc_image, 0) << c.what;
     EXPECT_TRUE(l.entries.empty()) << c.what;
   }
@@ -695,7 +708,7 @@ TEST(ImageWriter, SparseSaveKeepsBytesAndSize) {
 
 TEST(ImageWriter, MkdiscWritesTheSampleDisc) {
   temp_dir dir;
-  process_output r = run_process(sibling_exe("mkdisc"), {"sample", dir / "s.iso"});
+  process_output r = run_process(tool_exe("mkdisc"), {"sample", dir / "s.iso"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   listing l = list_path(dir / "s.iso");
   ASSERT_EQ(l.status, IMPORT_OK) << l.message();
@@ -710,11 +723,11 @@ TEST(ImageWriter, MkdiscWritesTheSampleDisc) {
       "TDATA/"};
   EXPECT_EQ(paths, want);
 
-  r = run_process(sibling_exe("mkdisc"), {"sample", dir / "x.iso", "0xFD90000"});
+  r = run_process(tool_exe("mkdisc"), {"sample", dir / "x.iso", "0xFD90000"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(list_path(dir / "x.iso").result.partition_offset, 0xFD90000u);
 
-  r = run_process(sibling_exe("mkdisc"), {"extract-sample", dir / "ex"});
+  r = run_process(tool_exe("mkdisc"), {"extract-sample", dir / "ex"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> tree = list_tree(dir / "ex");
   EXPECT_EQ(tree.size(), 18u);
@@ -722,8 +735,8 @@ TEST(ImageWriter, MkdiscWritesTheSampleDisc) {
   EXPECT_NE(std::find(tree.begin(), tree.end(), "media/ui/blank/"), tree.end());
   EXPECT_EQ(read_file(dir / "ex/default.xbe"), sample_xbe());
 
-  EXPECT_EQ(run_process(sibling_exe("mkdisc"), {"sample"}).exit_code, 2);
-  EXPECT_EQ(run_process(sibling_exe("mkdisc"), {"sample", dir / "y.iso", "nope"}).exit_code, 2);
+  EXPECT_EQ(run_process(tool_exe("mkdisc"), {"sample"}).exit_code, 2);
+  EXPECT_EQ(run_process(tool_exe("mkdisc"), {"sample", dir / "y.iso", "nope"}).exit_code, 2);
 }
 
 }  // namespace

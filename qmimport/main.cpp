@@ -31,10 +31,18 @@ void print_progress(uint64_t done, uint64_t total, const char* path, void*) {
 }
 
 int run_check(const char* path) {
-  int ok = is_supported_xbe(path);
-  std::printf("%s: %s\n", path,
-              ok ? "sha ok (supported Quillmoor default.xbe)" : "MISMATCH or unreadable");
-  return ok ? 0 : 3;
+  if (is_supported_xbe(path)) {
+    std::printf("%s: sha ok (supported Quillmoor default.xbe)\n", path);
+    return 0;
+  }
+  // As it stands it is not the supported file, but the import of the disc restores it.
+  if (is_media_patched_xbe(path))
+    std::printf(
+        "%s: media-patched copy of the supported default.xbe (importing the disc restores it)\n",
+        path);
+  else
+    std::printf("%s: MISMATCH or unreadable\n", path);
+  return 3;
 }
 
 int run_import(const char* source, const char* out) {
@@ -61,6 +69,11 @@ int run_import(const char* source, const char* out) {
   std::printf("skipped   %u top-level entries not needed by the game\n",
               static_cast<unsigned>(result.skipped_top_level));
   std::printf("xbe sha   %s %s\n", result.xbe_sha_hex, result.xbe_sha_ok ? "OK" : "MISMATCH");
+  if (result.xbe_media_patch_undone != 0)
+    std::printf(
+        "restored  default.xbe carried an XISO tool's media patch at %u place(s); the retail bytes "
+        "were written\n",
+        static_cast<unsigned>(result.xbe_media_patch_undone));
   return result.xbe_sha_ok == 1 ? 0 : 1;
 }
 

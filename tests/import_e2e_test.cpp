@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -69,12 +70,17 @@ void expect_rising_to_100(const std::vector<int>& percents) {
 }
 
 // Runs a successful import and checks the report line by line against `want`.
+// `restored`: the places where the source's executable carries the XISO tool's media patch.
 void expect_report(const std::string& source, const std::string& out, const std::string& kind,
-                   const wanted_tree& want) {
+                   const wanted_tree& want, unsigned restored = 0) {
   process_output r = run_qmimport({source, out});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> lines = lines_of(r.out);
-  ASSERT_EQ(lines.size(), 5u) << r.out;
+  ASSERT_EQ(lines.size(), restored ? 6u : 5u) << r.out;
+  if (restored) {
+    EXPECT_EQ(lines[5], "restored  default.xbe carried an XISO tool's media patch at " +
+                            std::to_string(restored) + " place(s); the retail bytes were written");
+  }
   EXPECT_EQ(lines[0], "source    " + source + " (" + kind + ")");
   EXPECT_EQ(lines[1], "output    " + out);
   char copied[160];
@@ -112,13 +118,29 @@ TEST(ImportTool, SampleImagesAtEveryBaseAndExtractedFolder) {
   expect_report(dir / "extracted", dir / "game", "folder", want);
 }
 
+// A genuine disc rewritten by the common XISO tool imports as the retail disc.
+TEST(ImportTool, MediaPatchedImageReportsTheRestore) {
+  disc_node tree = sample_tree();
+  for (size_t at : SAMPLE_XBE_MEDIA_RUNS) tree.children[0].data[at + 7] = 0xEB;
+  ASSERT_EQ(tree.children[0].name, "default.xbe");
+  temp_dir dir;
+  ASSERT_TRUE(write_image(dir / "patched.iso", tree));
+  expect_report(dir / "patched.iso", dir / "game", "disc image, game partition at 0x0",
+                wanted_tree(sample_tree()), std::size(SAMPLE_XBE_MEDIA_RUNS));
+}
+
+// Japanese paths around the source and the output; Windows-1252 names on the disc, which an
+// extracted copy holds in UTF-8, come out as the same UTF-8 names from both.
 TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
   const std::string jp_src = "\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9";  // ソース
   const std::string jp_out =
       "\xE5\x87\xBA\xE5\x8A\x9B \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";  // 出力 ゲーム
   disc_node tree = sample_tree();
+  tree.children[1].children.push_back(file_node("caf\xE9.bin", pattern_bytes(3000, 8)));
   tree.children[1].children.push_back(
-      file_node("\xE5\x9C\xB0\xE5\x9B\xB3.map", pattern_bytes(3000, 8)));  // 地図.map
+      file_node("Gigi R\xFC"
+                "f.res",
+                pattern_bytes(30, 9)));
   const wanted_tree want(tree);
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / (jp_src + "/game"), tree));
@@ -127,6 +149,14 @@ TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
       write_image(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), tree));
   expect_report(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"),
                 dir / (jp_out + "2"), "disc image, game partition at 0x0", want);
+  for (const std::string& out : {dir / jp_out, dir / (jp_out + "2")})
+    for (const char* name : {"caf\xC3\xA9.bin",
+                             "Gigi R\xC3\xBC"
+                             "f.res"})
+      EXPECT_EQ(path_kind(join_out_path(join_out_path(out.c_str(), "maps").c_str(), name).c_str(),
+                          nullptr),
+                1)
+          << name;
 }
 
 // Many files: far more progress calls than percentages, and paths longer than the line.
@@ -173,7 +203,8 @@ TEST(ImportTool, ErrorLines) {
            "qmimport: error -7: default.xbe is not the supported Quillmoor build.\n  got      ") +
            wrong_hex + "\n  expected " + SAMPLE_XBE_SHA256 +
            "\nNo game files were written and nothing in the output folder was removed.\n"
-           "Use an unmodified dump of the retail Quillmoor disc.\n"},
+           "Use an unmodified dump of the retail Quillmoor disc.\n" +
+           SAMPLE_XBE_LINE + "\n"},
       {dir / "nodisc", false,
        "qmimport: error -6: no default.xbe found in " + (dir / "nodisc") +
            " - is this a Quillmoor disc or game folder?\n"},

@@ -30,6 +30,8 @@ TEST(Tool, CheckMode) {
   const std::string jp = dir / "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2 game";
   std::vector<uint8_t> xbe = sample_xbe();
   write_file(jp + "/default.xbe", xbe);
+  for (size_t at : SAMPLE_XBE_MEDIA_RUNS) xbe[at + 7] = 0xEB;
+  write_file(dir / "patched.xbe", xbe);
   xbe[0] ^= 0x20;
   write_file(dir / "wrong.xbe", xbe);
   const std::string good = join_out_path(jp.c_str(), "default.xbe");
@@ -39,6 +41,8 @@ TEST(Tool, CheckMode) {
     const char* verdict;
   } cases[] = {
       {good, 0, "sha ok (supported Quillmoor default.xbe)"},
+      {dir / "patched.xbe", 3,
+       "media-patched copy of the supported default.xbe (importing the disc restores it)"},
       {dir / "wrong.xbe", 3, "MISMATCH or unreadable"},
       {dir / "missing.xbe", 3, "MISMATCH or unreadable"},
       {dir.path(), 3, "MISMATCH or unreadable"},

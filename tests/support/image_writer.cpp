@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 
+#include "charsets.h"
 #include "fs.h"
 #include "paths.h"
 #include "sample_xbe.h"
@@ -117,7 +118,8 @@ void list_entries(const std::vector<table_plan>& plans, int p, uint64_t base, ui
   const table_plan& t = plans[p];
   for (size_t i = 0; i < t.sorted.size(); ++i) {
     placed_entry e;
-    e.rel_path = t.rel.empty() ? t.sorted[i]->name : t.rel + "/" + t.sorted[i]->name;
+    const std::string name = cp1252_to_utf8(t.sorted[i]->name.data(), t.sorted[i]->name.size());
+    e.rel_path = t.rel.empty() ? name : t.rel + "/" + name;
     e.is_dir = t.sorted[i]->is_dir;
     e.sector = t.child_sector[i];
     e.size = t.child_size[i];
@@ -132,7 +134,8 @@ void list_entries(const std::vector<table_plan>& plans, int p, uint64_t base, ui
 void write_dir(const std::string& path, const disc_node& dir, bool& ok) {
   if (make_dirs(path.c_str()) != 0) ok = false;
   for (const disc_node& c : dir.children) {
-    std::string full = join_out_path(path.c_str(), c.name.c_str());
+    std::string full =
+        join_out_path(path.c_str(), cp1252_to_utf8(c.name.data(), c.name.size()).c_str());
     if (c.is_dir) {
       write_dir(full, c, ok);
       continue;

@@ -25,7 +25,9 @@ extern const char XDVDFS_MAGIC[21];  // "MICROSOFT*XBOX*MEDIA"
 
 // One file or folder of a disc tree. The root node's own name is ignored.
 struct disc_node {
-  std::string name;  // raw bytes, written as they are (any byte, at most 255)
+  // Raw bytes as on disc (any byte, at most 255): Windows-1252 text, as real discs hold.
+  // An extracted copy (write_folder) and the layout name it in UTF-8.
+  std::string name;
   bool is_dir = false;
   std::vector<uint8_t> data;        // file contents
   std::vector<disc_node> children;  // folder contents
@@ -74,7 +76,7 @@ struct placed_table {
 };
 
 struct placed_entry {
-  std::string rel_path;  // '/' between components
+  std::string rel_path;  // '/' between components, UTF-8
   bool is_dir = false;
   uint32_t sector = 0;       // first sector of the data or table, partition-relative
   uint32_t size = 0;         // file size, or the folder's table size

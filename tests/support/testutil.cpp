@@ -88,6 +88,11 @@ std::string sibling_exe(const std::string& base) {
 #endif
 }
 
+std::string tool_exe(const std::string& base) {
+  return join_out_path(join_out_path(exe_dir().c_str(), "../tools").c_str(),
+                       sibling_exe(base).substr(exe_dir().size() + 1).c_str());
+}
+
 std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed) {
   std::vector<uint8_t> data(size);
   uint32_t x = seed * 2654435761u + 12345u;

@@ -42,6 +42,9 @@ std::string exe_dir();
 // A program in exe_dir() by its base name ("qmimport_sample"; ".exe" is added on Windows).
 std::string sibling_exe(const std::string& base);
 
+// One of the sample tools ("mkdisc"), built in the tools folder beside the tests' folder.
+std::string tool_exe(const std::string& base);
+
 struct process_output {
   int exit_code = -1;
   std::string out;  // standard output

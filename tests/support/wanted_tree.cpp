@@ -1,5 +1,7 @@
 #include "wanted_tree.h"
 
+#include "charsets.h"
+
 #include <algorithm>
 
 #include "fs.h"
@@ -16,7 +18,8 @@ bool wanted_top(const disc_node& n) {
 }
 
 void add(wanted_tree& t, const disc_node& n, const std::string& parent) {
-  const std::string rel = parent.empty() ? n.name : parent + "/" + n.name;
+  const std::string name = cp1252_to_utf8(n.name.data(), n.name.size());
+  const std::string rel = parent.empty() ? name : parent + "/" + name;
   if (n.is_dir) {
     ++t.folders;
     t.paths.push_back(rel + "/");

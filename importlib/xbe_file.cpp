@@ -1,0 +1,74 @@
+#include "xbe_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "fs.h"
+#include "import.h"
+#include "media_patch.h"
+#include "sha256.h"
+#include "xbe_info.h"
+
+namespace {
+
+constexpr size_t SCAN_CHUNK = 1024 * 1024;
+
+int read_at(void* state, uint64_t offset, void* out, size_t len) {
+  FILE* f = static_cast<FILE*>(state);
+  if (seek_to(f, offset) != 0) return -1;
+  return std::fread(out, 1, len, f) == len ? 0 : -1;
+}
+
+}  // namespace
+
+int is_supported_xbe(const char* path) {
+  uint8_t digest[32];
+  if (!path || sha256_file(path, digest) != 0) return 0;
+  char hex[65];
+  digest_to_hex(digest, hex);
+  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? 1 : 0;
+}
+
+int xbe_undo_media_patch(const char* path, int restore, uint32_t* places) {
+  if (places) *places = 0;
+  unique_file f(open_utf8(path, restore ? "r+b" : "rb"));
+  if (!f) return -1;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[SCAN_CHUNK]);
+  if (!buffer) return -1;
+  media_patch_scan scan;
+  media_patch_init(&scan);
+  for (;;) {
+    const size_t n = std::fread(buffer.get(), 1, SCAN_CHUNK, f.get());
+    media_patch_update(&scan, buffer.get(), n);
+    if (n < SCAN_CHUNK) break;
+  }
+  if (std::ferror(f.get())) return -1;
+  if (places) *places = static_cast<uint32_t>(scan.runs > UINT32_MAX ? UINT32_MAX : scan.runs);
+  if (scan.runs == 0 || !media_patch_restorable(&scan)) return 0;
+  uint8_t digest[32];
+  media_patch_final(&scan, digest);
+  char hex[65];
+  digest_to_hex(digest, hex);
+  if (std::strcmp(hex, SUPPORTED_XBE_SHA256) != 0) return 0;
+  if (!restore) return 1;
+  for (uint64_t i = 0; i < scan.runs; ++i) {
+    if (seek_to(f.get(), scan.offsets[i]) != 0 ||
+        std::fputc(MEDIA_PATCH_RETAIL_BYTE, f.get()) == EOF)
+      return -1;
+  }
+  return std::fclose(f.release()) == 0 ? 1 : -1;
+}
+
+std::string xbe_describe_file(const char* path) {
+  uint64_t size = 0;
+  if (path_kind(path, &size) != 1) return {};
+  unique_file f(open_utf8(path, "rb"));
+  if (!f) return {};
+  return xbe_info_line_from(xbe_source{size, read_at, f.get()});
+}
+
+int is_media_patched_xbe(const char* path) {
+  return path && path_kind(path, nullptr) == 1 && xbe_undo_media_patch(path, 0, nullptr) == 1;
+}

@@ -1,0 +1,17 @@
+// The executable as a file: whether it is the supported build, whether it is that build with
+// an XISO tool's media patch, undoing that patch in place, and what it says it is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// 1 when the file at the UTF-8 `path`, with every media-patched run set back to its retail
+// byte, has the supported digest (the file holds at least one such run); 0 when not; -1
+// when it cannot be read. With `restore` 1 and a match, the retail bytes are written into
+// the file. *places (when given) receives the number of runs.
+int xbe_undo_media_patch(const char* path, int restore, uint32_t* places);
+
+// The sentence that tells the player which executable the file at `path` is (title, ID,
+// version, region), or that it is no Xbox executable; empty when its header does not hold
+// together or it cannot be read.
+std::string xbe_describe_file(const char* path);
