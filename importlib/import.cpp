@@ -69,17 +69,26 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     return IMPORT_ERR_NO_XBE;
   }
 
-  // A file is written as its name + ".part", so a listed "x.part" written before "x" would be
-  // truncated by x's copy and renamed away: files are written in order of how many ".part"
-  // endings their names carry, so no copy lands on a file already finished. Real discs hold
-  // no such names; the order then is the list order.
+  // Folders first, in list order (each after its parent). Then the files: a file is written
+  // as its name + ".part", so a listed "x.part" written before "x" would be truncated by x's
+  // copy and renamed away; files go in order of how many ".part" endings their names carry,
+  // so no copy lands on a file already finished (real discs hold no such names). Within
+  // that, an image's files go in the order their data lies in the image, so the reads run
+  // forward through it on a hard disk, a USB stick or a network share, whatever order its
+  // tree has; a folder source's keep their list order.
   std::vector<size_t> order;
   order.reserve(ctx->entries.size());
   for (size_t i = 0; i < ctx->entries.size(); ++i) {
     if (i != xbe_index) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return part_endings(ctx->entries[a]) < part_endings(ctx->entries[b]);
+    const import_entry& x = ctx->entries[a];
+    const import_entry& y = ctx->entries[b];
+    if (x.is_dir != y.is_dir) return x.is_dir > y.is_dir;
+    if (x.is_dir) return false;
+    const size_t px = part_endings(x), py = part_endings(y);
+    if (px != py) return px < py;
+    return x.image_offset < y.image_offset;
   });
 
   if (make_dirs(out) != 0) {

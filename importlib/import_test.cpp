@@ -161,6 +161,42 @@ TEST(Import, FilesNamedLikeTemporariesAreAllCopied) {
   }
 }
 
+// An image's files are read in the order their data lies in it, whatever order its tree has:
+// each file that starts is further into the image than the one before.
+TEST(Import, ImageFilesAreReadInDiscOrder) {
+  struct start_log {
+    std::vector<std::string> paths;
+    static void record(uint64_t, uint64_t, const char* path, void* user) {
+      auto* self = static_cast<start_log*>(user);
+      if (self->paths.empty() || self->paths.back() != path) self->paths.push_back(path);
+    }
+  } log;
+  disc_node tree = sample_tree();
+  std::vector<disc_node> many;
+  for (int i = 0; i < 40; ++i) many.push_back(file_node(numbered("f", i), pattern_bytes(3000, i)));
+  tree.children.push_back(dir_node("bink", std::move(many)));
+  image_options shuffled;
+  shuffled.shuffled_data = true;
+  disc_layout lay;
+  temp_dir dir;
+  ASSERT_TRUE(write_image(dir / "disc.iso", tree, shuffled, &lay));
+  import_result r;
+  ASSERT_EQ(
+      import_game((dir / "disc.iso").c_str(), (dir / "out").c_str(), start_log::record, &log, &r),
+      IMPORT_OK)
+      << r.message;
+  EXPECT_EQ(wanted_tree(tree).differences(dir / "out"), "");
+  ASSERT_GT(log.paths.size(), 40u);
+  EXPECT_EQ(log.paths[0], "default.xbe");
+  bool shuffled_tree = false;
+  for (size_t i = 2; i < log.paths.size(); ++i) {
+    EXPECT_LT(lay.entry(log.paths[i - 1]).data_pos, lay.entry(log.paths[i]).data_pos)
+        << log.paths[i - 1] << " then " << log.paths[i];
+    shuffled_tree |= log.paths[i - 1] > log.paths[i];
+  }
+  EXPECT_TRUE(shuffled_tree) << "the layout must differ from the tree's order";
+}
+
 // An Xbox 360 disc picked by mistake says so.
 TEST(Import, Xbox360DiscIsNamed) {
   temp_dir dir;

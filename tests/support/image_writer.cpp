@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <random>
 
 #include "charsets.h"
 #include "fs.h"
@@ -316,21 +317,25 @@ disc_image build_image(const disc_node& root, const image_options& options, disc
       }
     }
   }
-  // Data in listing order: walk the plans depth first as the lister will.
-  std::function<void(int)> place_data = [&](int p) {
+  // Data in listing order (walk the plans depth first as the lister will), or shuffled.
+  std::vector<std::pair<table_plan*, size_t>> files;
+  std::function<void(int)> collect = [&](int p) {
     table_plan& t = plans[p];
     for (size_t i = 0; i < t.sorted.size(); ++i) {
-      const disc_node* c = t.sorted[i];
-      if (c->is_dir) {
-        place_data(t.child_plan[i]);
-      } else if (!c->data.empty()) {
-        t.child_sector[i] = next;
-        t.child_size[i] = static_cast<uint32_t>(c->data.size());
-        next += static_cast<uint32_t>(round_up(c->data.size(), XDVDFS_SECTOR) / XDVDFS_SECTOR);
-      }
+      if (t.sorted[i]->is_dir)
+        collect(t.child_plan[i]);
+      else if (!t.sorted[i]->data.empty())
+        files.emplace_back(&t, i);
     }
   };
-  place_data(0);
+  collect(0);
+  if (options.shuffled_data) std::shuffle(files.begin(), files.end(), std::mt19937(20261209));
+  for (auto [t, i] : files) {
+    t->child_sector[i] = next;
+    t->child_size[i] = static_cast<uint32_t>(t->sorted[i]->data.size());
+    next +=
+        static_cast<uint32_t>(round_up(t->sorted[i]->data.size(), XDVDFS_SECTOR) / XDVDFS_SECTOR);
+  }
 
   disc_image img;
   uint64_t desc = base + XDVDFS_DESCRIPTOR;

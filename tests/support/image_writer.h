@@ -98,7 +98,8 @@ struct disc_layout {
 
 struct image_options {
   uint64_t partition_base = 0;
-  bool none_as_ffff = false;  // absent subtrees as 0xFFFF instead of 0
+  bool none_as_ffff = false;   // absent subtrees as 0xFFFF instead of 0
+  bool shuffled_data = false;  // file data in a fixed shuffled order instead of listing order
   // Last step: patch anything, knowing where everything went.
   std::function<void(disc_image&, const disc_layout&)> damage;
 };
