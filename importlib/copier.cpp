@@ -15,6 +15,12 @@ bool read_exact(FILE* f, uint8_t* buffer, size_t length) {
 
 }  // namespace
 
+int check_cancel(import_context* ctx, const copy_job* job) {
+  if (!job->cancel || job->cancel->load() == 0) return IMPORT_OK;
+  set_import_error(ctx->result, "import cancelled");
+  return IMPORT_ERR_CANCELLED;
+}
+
 int copy_entry(import_context* ctx, const import_entry* entry, const char* target, copy_job* job,
                sha256_ctx* hash, int keep_part, std::string* part_out) {
   try {
@@ -63,6 +69,7 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
     bool in_kernel = hash == nullptr;
     uint64_t copied = 0;
     for (uint64_t left = entry->size; left > 0;) {
+      if ((status = check_cancel(ctx, job)) != IMPORT_OK) break;
       size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
       if (in_kernel) {
         const uint64_t n = copy_in_kernel(source, source_base + copied, out.get(), chunk);

@@ -2,6 +2,7 @@
 // the output, always through a ".part" sibling, with progress and optional hashing.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,8 +25,13 @@ struct copy_job {
   void* user = nullptr;            // passed back to progress
   uint64_t done = 0;               // bytes written so far in this import, all files
   uint64_t total = 0;              // bytes the whole import will write; set before the first copy
-  std::unique_ptr<uint8_t[]> buffer;  // COPY_CHUNK bytes, allocated by the driver
+  std::unique_ptr<uint8_t[]> buffer;         // COPY_CHUNK bytes, allocated by the driver
+  const std::atomic<int>* cancel = nullptr;  // non-zero once the caller gives up; may be null
 };
+
+// IMPORT_ERR_CANCELLED, with its message, once the caller has set the job's cancel flag;
+// IMPORT_OK before.
+int check_cancel(import_context* ctx, const copy_job* job);
 
 // Copies `entry` to `target` + ".part", feeding `hash` (may be null) on the way, then moves
 // the ".part" over `target`. With `keep_part` 1 the finished ".part" stays and its path is

@@ -138,6 +138,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   result->bytes_copied = xbe.size;
 
   for (size_t i : order) {
+    if ((status = check_cancel(ctx, job)) != IMPORT_OK) return status;
     const import_entry& e = ctx->entries[i];
     const std::string target = join_out_path(out, e.rel_path.c_str());
     if (e.is_dir) {
@@ -154,6 +155,8 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     }
   }
 
+  // A cancel that came with the last chunk still keeps the executable from its name.
+  if ((status = check_cancel(ctx, job)) != IMPORT_OK) return status;
   if (rename_replace(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
     set_import_error(result, "cannot rename %s to %s", xbe_part.path().c_str(), xbe_target.c_str());
     return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"
@@ -175,6 +178,11 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 
 int import_game(const char* source, const char* out, progress_fn progress, void* user,
                 import_result* result) {
+  return import_game_cancellable(source, out, progress, user, result, nullptr);
+}
+
+int import_game_cancellable(const char* source, const char* out, progress_fn progress, void* user,
+                            import_result* result, const std::atomic<int>* cancel) {
   import_result private_result;
   if (!result) result = &private_result;
   std::memset(result, 0, sizeof *result);
@@ -208,6 +216,7 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
     copy_job job;
     job.progress = progress;
     job.user = user;
+    job.cancel = cancel;
     return import_into(&ctx, &job, source, out);
   } catch (...) {
     // Only allocation can throw in here; whatever it was, the caller gets a status.

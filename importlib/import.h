@@ -5,6 +5,7 @@
 // written through a ".part" file, default.xbe checked against the one supported digest.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 enum import_error : int {
@@ -18,6 +19,7 @@ enum import_error : int {
   IMPORT_ERR_WRONG_BUILD = -7,  // default.xbe is not the supported build or does not verify
   IMPORT_ERR_OUTPUT_IO = -8,    // output folder, file or rename cannot be made or written
   IMPORT_ERR_NO_MEMORY = -9,    // memory exhausted; never carries a message
+  IMPORT_ERR_CANCELLED = -10,   // the caller's cancel flag was set; "import cancelled"
 };
 
 // Filled by every import; the caller owns it. Cleared to zero first, so every field means
@@ -46,6 +48,13 @@ typedef void (*progress_fn)(uint64_t done, uint64_t total, const char* path, voi
 // Never throws.
 int import_game(const char* source, const char* out, progress_fn progress, void* user,
                 import_result* result);
+
+// import_game that stops when `*cancel` (may be null) becomes non-zero, set by any thread:
+// it is looked at before every chunk and between files, so the import ends within one
+// chunk's copy with IMPORT_ERR_CANCELLED. As for any failure part-way, the ".part" being
+// written is deleted and default.xbe never takes its name.
+int import_game_cancellable(const char* source, const char* out, progress_fn progress, void* user,
+                            import_result* result, const std::atomic<int>* cancel);
 
 // 1 if the file at the UTF-8 `path` has the supported digest, 0 otherwise (also when it is
 // missing, a folder or unreadable).

@@ -6,6 +6,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "copier.h"
 #include "fs.h"
 #include "image_writer.h"
 #include "paths.h"
@@ -530,6 +532,56 @@ TEST(Import, OutOfMemoryIsAStatus) {
     EXPECT_STREQ(r.message, "");
     EXPECT_TRUE(no_part_files(out)) << throw_at;
     EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 1);
+  }
+}
+
+// The cancel flag, set here from the progress callback as another thread would set it: the
+// import stops before the next chunk wherever it is, and leaves neither the executable nor
+// a ".part" file.
+TEST(Import, CancelStopsBeforeTheNextChunk) {
+  disc_node tree = small_tree();
+  tree.children[1].children.push_back(file_node("big.map", pattern_bytes(2 * COPY_CHUNK + 9, 5)));
+  struct canceller {
+    const char* path;  // cancel at this file's `call`-th progress call; null: at the import's end
+    int call;
+    int calls = 0;
+    std::atomic<int> flag{0};
+    uint64_t done_at_cancel = 0, last_done = 0;
+    static void hook(uint64_t done, uint64_t total, const char* path, void* user) {
+      auto* c = static_cast<canceller*>(user);
+      c->last_done = done;
+      if (c->flag.load()) return;
+      if (c->path ? std::strcmp(path, c->path) == 0 && ++c->calls == c->call : done == total) {
+        c->flag.store(1);
+        c->done_at_cancel = done;
+      }
+    }
+  };
+  struct {
+    const char* what;
+    const char* path;
+    int call;
+  } cases[] = {
+      {"as the executable starts", "default.xbe", 1},
+      {"after the first chunk of a big file", "maps/big.map", 2},
+      {"with the last chunk of all", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    ASSERT_TRUE(write_folder(dir / "src", tree));
+    const std::string out = dir / "out";
+    canceller hook{c.path, c.call};
+    import_result r;
+    EXPECT_EQ(import_game_cancellable((dir / "src").c_str(), out.c_str(), canceller::hook, &hook,
+                                      &r, &hook.flag),
+              IMPORT_ERR_CANCELLED)
+        << c.what;
+    EXPECT_STREQ(r.message, "import cancelled") << c.what;
+    EXPECT_EQ(hook.flag.load(), 1) << c.what;
+    EXPECT_EQ(hook.last_done, hook.done_at_cancel) << c.what << ": copied on after the cancel";
+    EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 1) << c.what;
+    EXPECT_TRUE(no_part_files(out)) << c.what;
+    EXPECT_EQ(r.xbe_sha_ok, 0);
   }
 }
 

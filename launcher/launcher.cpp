@@ -75,7 +75,7 @@ int start_game(const wchar_t* arguments) {
     std::string not_started = "Could not start ";
     not_started += GAME_PROGRAM;
     not_started += '.';
-    MessageBoxA(nullptr, not_started.c_str(), TITLE, MB_ICONERROR | MB_OK);
+    message_box(not_started, TITLE, MB_ICONERROR | MB_OK);
     return 1;
   }
   kernel_handle process_handle(process.hProcess), thread_handle(process.hThread);
@@ -91,14 +91,13 @@ int launcher_main(const wchar_t* arguments) {
       !is_plain_file(GAME_PROGRAM) ||
       kit_differs_from_stamp(read_kit_version(KIT_JSON_PATH), read_build_stamp(BUILD_STAMP_PATH));
   if (build) {
-    if (MessageBoxA(nullptr, BUILD_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
-      return 1;
+    if (message_box(BUILD_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) return 1;
     if (!is_plain_file("python\\python.exe") || !is_plain_file("tools\\rara\\build.py")) {
-      MessageBoxA(nullptr, INCOMPLETE, TITLE, MB_ICONERROR | MB_OK);
+      message_box(INCOMPLETE, TITLE, MB_ICONERROR | MB_OK);
       return 1;
     }
     if (run_build() != 0 || !is_plain_file(GAME_PROGRAM)) {
-      MessageBoxA(nullptr, NOT_BUILT, TITLE, MB_ICONWARNING | MB_OK);
+      message_box(NOT_BUILT, TITLE, MB_ICONWARNING | MB_OK);
       return 1;
     }
   }

@@ -79,6 +79,50 @@ std::string progress_label_text(uint64_t done, uint64_t total, const char* path)
   return text;
 }
 
+void moving_rate::add(uint32_t tick, uint64_t done) {
+  if (count_ == 0) first_tick_ = tick;
+  if (count_ == SLOTS) {
+    head_ = (head_ + 1) % SLOTS;
+    --count_;
+  }
+  samples_[(head_ + count_) % SLOTS] = {tick, done};
+  ++count_;
+  // Keep one sample at or beyond the window's edge, so the average spans the whole window.
+  while (count_ > 2 && static_cast<uint32_t>(tick - at(1).tick) >= WINDOW_MS) {
+    head_ = (head_ + 1) % SLOTS;
+    --count_;
+  }
+}
+
+double moving_rate::bytes_per_second() const {
+  if (count_ < 2) return 0;
+  const sample &from = at(0), &to = newest();
+  uint32_t ms = to.tick - from.tick;
+  if (ms == 0 || to.done <= from.done) return 0;
+  return static_cast<double>(to.done - from.done) * 1000.0 / ms;
+}
+
+std::string time_left_text(double seconds) {
+  if (seconds < 60) return "less than a minute";
+  // Capped so that a crawling copy cannot overflow the count; nobody waits that long.
+  double minutes = seconds / 60 + 0.5;
+  int whole = minutes < 1e6 ? static_cast<int>(minutes) : 1000000;
+  if (whole == 1) return "1 minute";
+  char text[32];
+  std::snprintf(text, sizeof text, "%d minutes", whole);
+  return text;
+}
+
+std::string speed_and_time_left(uint64_t done, uint64_t total, const moving_rate& rate) {
+  const double speed = rate.bytes_per_second();
+  if (rate.elapsed_ms() < 2000 || speed <= 0) return {};
+  const double left = done < total ? static_cast<double>(total - done) / speed : 0;
+  char text[96];
+  std::snprintf(text, sizeof text, " - %.0f MB/s, about %s left", speed / 1048576.0,
+                time_left_text(left).c_str());
+  return text;
+}
+
 int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_t total) {
   return static_cast<uint32_t>(now - last_tick) >= 100 || done >= total;
 }

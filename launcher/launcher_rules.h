@@ -3,6 +3,8 @@
 // command lines. Portable, so they are tested on their own.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,6 +47,43 @@ int xbe_check_skipped(const char* value);
 
 // The progress label's text for `done` of `total` bytes while `path` is copied.
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path);
+
+// The copy speed over the last few seconds, from (millisecond tick, bytes done) samples:
+// the speed of the whole run would lag behind a disc that slows down or speeds up.
+class moving_rate {
+ public:
+  // Samples older than this (measured from the newest) leave the average.
+  static constexpr uint32_t WINDOW_MS = 5000;
+
+  // Adds a sample; ticks may wrap (differences are unsigned), and come in the order taken.
+  void add(uint32_t tick, uint64_t done);
+  // Bytes per second across the window; 0 until two samples lie apart in time.
+  double bytes_per_second() const;
+  // Milliseconds from the first sample to the newest.
+  uint32_t elapsed_ms() const { return count_ ? newest().tick - first_tick_ : 0; }
+
+ private:
+  struct sample {
+    uint32_t tick;
+    uint64_t done;
+  };
+  // Updates come at most every 100 ms: 64 slots hold more than a window's worth.
+  static constexpr size_t SLOTS = 64;
+  const sample& at(size_t i) const { return samples_[(head_ + i) % SLOTS]; }
+  const sample& newest() const { return at(count_ - 1); }
+
+  std::array<sample, SLOTS> samples_{};
+  size_t head_ = 0, count_ = 0;
+  uint32_t first_tick_ = 0;
+};
+
+// "less than a minute", "1 minute" or "%d minutes" (rounded) for a time left in seconds.
+std::string time_left_text(double seconds);
+
+// What the progress label adds after its text once the copy has run for two seconds:
+// " - %.0f MB/s, about %s left" with the moving speed and the time the rest takes at that
+// speed. Empty before, and while nothing moves (no speed, no estimate).
+std::string speed_and_time_left(uint64_t done, uint64_t total, const moving_rate& rate);
 
 // 1 when a progress update is to be shown: 100 ms or more since the last one (tick counts
 // wrap, so the difference is unsigned), or the import has reached its total.

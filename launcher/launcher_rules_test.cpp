@@ -145,6 +145,81 @@ TEST(Progress, AtMostEveryTenthSecondButNeverTheLast) {
     EXPECT_EQ(progress_update_due(c.now, c.last, c.done, c.total), c.due) << c.now << " " << c.last;
 }
 
+// Feeds `rate` a copy running at each phase's speed, sampled every `step_ms`, from `tick`.
+struct rate_phase {
+  uint32_t ms;
+  double mb_per_s;
+  uint32_t step_ms;
+};
+uint32_t feed(moving_rate& rate, uint32_t tick, uint64_t& done,
+              std::initializer_list<rate_phase> phases) {
+  for (const rate_phase& p : phases) {
+    for (uint32_t t = 0; t < p.ms; t += p.step_ms) {
+      tick += p.step_ms;
+      done += static_cast<uint64_t>(p.mb_per_s * 1048576.0 * p.step_ms / 1000.0);
+      rate.add(tick, done);
+    }
+  }
+  return tick;
+}
+
+TEST(Progress, SpeedIsAveragedOverTheLastSeconds) {
+  struct {
+    const char* what;
+    uint32_t start;
+    std::initializer_list<rate_phase> phases;
+    double mb_per_s;
+  } cases[] = {
+      {"no sample yet", 0, {}, 0},
+      {"one sample", 0, {{100, 10, 100}}, 0},
+      {"steady", 0, {{10000, 10, 100}}, 10},
+      // The whole run averages 26.9 MB/s; the last five seconds ran at 5.
+      {"slowed down", 0, {{10000, 40, 100}, {6000, 5, 100}}, 5},
+      {"sped up", 0, {{20000, 2, 100}, {5000, 30, 100}}, 30},
+      {"across the wrap of the tick count", 0xFFFFF000u, {{10000, 20, 100}}, 20},
+      {"stalled", 0, {{3000, 20, 100}, {6000, 0, 100}}, 0},
+      {"more samples than slots", 0, {{3000, 8, 10}}, 8},
+  };
+  for (const auto& c : cases) {
+    moving_rate rate;
+    uint64_t done = 0;
+    feed(rate, c.start, done, c.phases);
+    EXPECT_NEAR(rate.bytes_per_second() / 1048576.0, c.mb_per_s, 0.05) << c.what;
+  }
+}
+
+TEST(Progress, TimeLeftText) {
+  struct {
+    double seconds;
+    const char* text;
+  } cases[] = {
+      {0, "less than a minute"}, {59.9, "less than a minute"},
+      {60, "1 minute"},          {89, "1 minute"},
+      {90, "2 minutes"},         {3600, "60 minutes"},
+      {1e12, "1000000 minutes"},  // a crawling copy: capped, no overflow
+  };
+  for (const auto& c : cases) EXPECT_EQ(time_left_text(c.seconds), c.text) << c.seconds;
+
+  const uint64_t mb = 1048576;
+  struct {
+    std::initializer_list<rate_phase> phases;
+    uint64_t total;
+    std::string suffix;
+  } runs[] = {
+      {{{2000, 10, 100}}, 1000 * mb, ""},  // 1.9 s from the first sample: no estimate yet
+      {{{2100, 10, 100}}, 700 * mb, " - 10 MB/s, about 1 minute left"},     // 679 MB at 10
+      {{{10000, 12, 100}}, 4000 * mb, " - 12 MB/s, about 5 minutes left"},  // 3880 MB at 12
+      {{{3000, 20, 100}, {6000, 0, 100}}, 100 * mb, ""},  // nothing moves: no guess
+      {{{3000, 20, 100}}, 60 * mb, " - 20 MB/s, about less than a minute left"},  // finished
+  };
+  for (const auto& r : runs) {
+    moving_rate rate;
+    uint64_t done = 0;
+    feed(rate, 1000, done, r.phases);
+    EXPECT_EQ(speed_and_time_left(done, r.total, rate), r.suffix) << r.suffix;
+  }
+}
+
 TEST(ImportFailure, TwoPartMessage) {
   EXPECT_EQ(
       import_failure_text(-4, "not an Xbox disc image"),

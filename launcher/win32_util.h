@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "windows_support.h"
 
 // 1 when `path` (relative to the launcher's folder, plain ASCII) exists and is not a folder.
@@ -10,3 +12,28 @@ inline int is_plain_file(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+// A message box (no owner) with the UTF-8 `text` and `title`, turned into UTF-16 only here:
+// the ANSI box showed the UTF-8 bytes of a path such as "ゲーム é" as "ã‚²ãƒ¼ãƒ Ã©".
+inline int message_box(const std::string& text, const char* title, UINT flags) {
+  return MessageBoxW(nullptr, utf8_to_wide(text.c_str()).c_str(), utf8_to_wide(title).c_str(),
+                     flags);
+}
+
+// Fonts from CreateFontIndirectW.
+struct font_traits {
+  using type = HFONT;
+  static type invalid() { return nullptr; }
+  static bool is_valid(type f) { return f != nullptr; }
+  static void close(type f) { DeleteObject(f); }
+};
+using font_handle = scoped_handle<font_traits>;
+
+// COM interface pointers: released, never deleted.
+template <typename T>
+struct com_traits {
+  using type = T*;
+  static type invalid() { return nullptr; }
+  static bool is_valid(type p) { return p != nullptr; }
+  static void close(type p) { p->Release(); }
+};

@@ -1,14 +1,15 @@
 // qmimport: imports the game files from the player's own disc image or extracted folder,
 // or checks whether a default.xbe is the supported build.
-#include <cinttypes>
+#include <atomic>
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
+#include "console.h"
 #include "import.h"
 
 namespace {
@@ -19,73 +20,111 @@ const char USAGE[] =
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
     "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
 
+// Characters of the path on the progress line.
+constexpr size_t PROGRESS_PATH_CHARS = 48;
+
 // Last percentage shown on the progress line; -1 while none has been printed.
 int last_percent = -1;
+
+// printf into a string, for write_text.
+std::string format(const char* pattern, ...) {
+  va_list args, again;
+  va_start(args, pattern);
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, pattern, args);
+  va_end(args);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, pattern, again);
+  va_end(again);
+  return text;
+}
+
+// `text` cut or padded with spaces to `width` characters. Cut between UTF-8 sequences only:
+// one cut in the middle shows as a broken character.
+std::string fixed_width(const char* text, size_t width) {
+  std::string out;
+  size_t chars = 0;
+  for (const char* p = text; *p && chars < width; ++chars) {
+    const char* next = p + 1;
+    while ((static_cast<unsigned char>(*next) & 0xC0) == 0x80) ++next;  // continuation bytes
+    out.append(p, next);
+    p = next;
+  }
+  out.append(width - chars, ' ');
+  return out;
+}
 
 void print_progress(uint64_t done, uint64_t total, const char* path, void*) {
   int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
   if (percent == last_percent) return;
+  // Called inside the import, which no exception may cross: without memory the line simply
+  // stays as it was.
+  try {
+    write_text(stderr,
+               format("\r  %3d%%  ", percent) + fixed_width(path ? path : "", PROGRESS_PATH_CHARS));
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   last_percent = percent;
-  std::fprintf(stderr, "\r  %3d%%  %-48.48s", percent, path ? path : "");
   std::fflush(stderr);
 }
 
 int run_check(const char* path) {
   if (is_supported_xbe(path)) {
-    std::printf("%s: sha ok (supported Quillmoor default.xbe)\n", path);
+    write_text(stdout, format("%s: sha ok (supported Quillmoor default.xbe)\n", path));
     return 0;
   }
   // As it stands it is not the supported file, but the import of the disc restores it.
   if (is_media_patched_xbe(path))
-    std::printf(
-        "%s: media-patched copy of the supported default.xbe (importing the disc restores it)\n",
-        path);
+    write_text(stdout, format("%s: media-patched copy of the supported default.xbe (importing "
+                              "the disc restores it)\n",
+                              path));
   else
-    std::printf("%s: MISMATCH or unreadable\n", path);
+    write_text(stdout, format("%s: MISMATCH or unreadable\n", path));
   return 3;
 }
 
 int run_import(const char* source, const char* out) {
+  // Set by Ctrl+C; outlives the import because the handler stays installed.
+  static std::atomic<int> cancel{0};
+  cancel_on_interrupt(&cancel);
   time_t start = std::time(nullptr);
   import_result result;
-  int status = import_game(source, out, print_progress, nullptr, &result);
+  int status = import_game_cancellable(source, out, print_progress, nullptr, &result, &cancel);
   double elapsed = std::difftime(std::time(nullptr), start);
-  if (last_percent >= 0) std::fputs("\n", stderr);
+  if (last_percent >= 0) write_text(stderr, "\n");
   if (status != IMPORT_OK) {
-    std::fprintf(stderr, "qmimport: error %d: %s\n", status, result.message);
+    write_text(stderr, format("qmimport: error %d: %s\n", status, result.message));
     return 1;
   }
-  std::printf("source    %s (%s", source, result.is_disc_image ? "disc image" : "folder");
+  std::string report =
+      format("source    %s (%s", source, result.is_disc_image ? "disc image" : "folder");
   if (result.is_disc_image)
-    std::printf(", game partition at 0x%llX",
-                static_cast<unsigned long long>(result.partition_offset));
-  std::printf(")\n");
-  std::printf("output    %s\n", out);
-  std::printf("copied    %u files, %u folders, %llu bytes (%.1f MB) in %.1f s\n",
-              static_cast<unsigned>(result.files_copied),
-              static_cast<unsigned>(result.folders_created),
-              static_cast<unsigned long long>(result.bytes_copied),
-              static_cast<double>(result.bytes_copied) / 1048576.0, elapsed);
-  std::printf("skipped   %u top-level entries not needed by the game\n",
-              static_cast<unsigned>(result.skipped_top_level));
-  std::printf("xbe sha   %s %s\n", result.xbe_sha_hex, result.xbe_sha_ok ? "OK" : "MISMATCH");
+    report += format(", game partition at 0x%llX",
+                     static_cast<unsigned long long>(result.partition_offset));
+  report += ")\n";
+  report += format("output    %s\n", out);
+  report += format("copied    %u files, %u folders, %llu bytes (%.1f MB) in %.1f s\n",
+                   static_cast<unsigned>(result.files_copied),
+                   static_cast<unsigned>(result.folders_created),
+                   static_cast<unsigned long long>(result.bytes_copied),
+                   static_cast<double>(result.bytes_copied) / 1048576.0, elapsed);
+  report += format("skipped   %u top-level entries not needed by the game\n",
+                   static_cast<unsigned>(result.skipped_top_level));
+  report += format("xbe sha   %s %s\n", result.xbe_sha_hex, result.xbe_sha_ok ? "OK" : "MISMATCH");
   if (result.xbe_media_patch_undone != 0)
-    std::printf(
+    report += format(
         "restored  default.xbe carried an XISO tool's media patch at %u place(s); the retail bytes "
         "were written\n",
         static_cast<unsigned>(result.xbe_media_patch_undone));
+  write_text(stdout, report);
   return result.xbe_sha_ok == 1 ? 0 : 1;
 }
 
 int tool_main(int argc, char** argv) {
-  std::vector<std::string> args;
-  try {
-    args = utf8_arguments(argc, argv);
-  } catch (const std::bad_alloc&) {
-    return 1;
-  }
+  std::vector<std::string> args = utf8_arguments(argc, argv);
   if (args.size() != 3) {
-    std::fputs(USAGE, stderr);
+    write_text(stderr, USAGE);
     return 2;
   }
   if (args[1] == "--check") return run_check(args[2].c_str());
@@ -94,4 +133,10 @@ int tool_main(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return tool_main(argc, argv); }
+int main(int argc, char** argv) {
+  try {
+    return tool_main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return 1;  // also when the arguments cannot be converted
+  }
+}

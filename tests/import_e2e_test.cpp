@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -36,6 +37,13 @@ std::string hex(uint64_t v) {
   return buf;
 }
 
+// Characters (not bytes) of UTF-8 text.
+size_t utf8_chars(const std::string& text) {
+  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
 // The progress line as written: "\r" + "  %3d%%  " + 48 characters per update, then "\n".
 // Checks its shape and returns the percentages shown, in order.
 std::vector<int> progress_updates(const std::string& err_before_report, std::string* last_path) {
@@ -49,7 +57,7 @@ std::vector<int> progress_updates(const std::string& err_before_report, std::str
     size_t next = body.find('\r', pos + 1);
     std::string seg =
         body.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
-    EXPECT_EQ(seg.size(), 56u) << '"' << seg << '"';
+    EXPECT_EQ(utf8_chars(seg), 56u) << '"' << seg << '"';
     int percent = -1;
     EXPECT_EQ(std::sscanf(seg.c_str(), "%d%%", &percent), 1);
     EXPECT_EQ(seg.substr(0, 2), "  ");
@@ -178,6 +186,23 @@ TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
   // The last file (in image order) reached 100%: its path cut to 48 characters.
   const std::string full = "maps/" + long_name + "/last_file_of_all.bin";
   EXPECT_EQ(last_path, full.substr(0, 48));
+}
+
+// A path with accented letters across the cut: whole characters only, 48 of them.
+TEST(ImportTool, ProgressLineCutsBetweenCharacters) {
+  std::string long_name = "z_";
+  for (int i = 0; i < 60; ++i) long_name += "\xE9";  // "z_éé..." (a disc name: Windows-1252)
+  disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()),
+                                 dir_node("maps", {dir_node(long_name, {file_node("f", {1})})})});
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", tree));
+  process_output r = run_qmimport({dir / "src", dir / "out"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::string last_path;
+  expect_rising_to_100(progress_updates(r.err, &last_path));
+  std::string want = "maps/z_";
+  for (int i = 0; i < 41; ++i) want += "\xC3\xA9";
+  EXPECT_EQ(last_path, want);
 }
 
 TEST(ImportTool, ErrorLines) {
@@ -319,6 +344,40 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
     EXPECT_TRUE(no_part_files(out));
   }
   EXPECT_GT(hits, 0) << "no kill landed during an import";
+}
+
+// Ctrl+C, or a request to terminate, while a big file is copied: the tool stops at the next
+// chunk, leaves neither the executable nor a ".part" file, and says why.
+TEST(ImportTool, InterruptedMidCopyIsCancelled) {
+  temp_dir dir;
+  const std::string src = dir / "disc.iso";
+  image_options options;
+  options.damage = [](disc_image& image, const disc_layout& layout) {
+    make_sparse_file(image, layout, "media/logo.bik", 1u << 30);
+  };
+  ASSERT_TRUE(write_image(src, sample_tree(), options));
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number == SIGINT ? "SIGINT" : "SIGTERM");
+    const std::string out = dir / numbered("out", signal_number);
+    const std::string part = join_out_path(out.c_str(), "media/logo.bik.part");
+    auto part_copied = [&] {
+      uint64_t size = 0;
+      return path_kind(part.c_str(), &size) == 1 && size > 0;
+    };
+    process_output r;
+    bool sent = false;
+    if (!run_process_signalled(sibling_exe("qmimport_sample"), {src, out}, signal_number,
+                               part_copied, &r, &sent))
+      GTEST_SKIP() << "no signals to send on this platform";
+    ASSERT_TRUE(sent) << "the import ended before the big file was part copied";
+    EXPECT_EQ(r.exit_code, 1);
+    const std::string error = "\nqmimport: error -10: import cancelled\n";
+    ASSERT_GT(r.err.size(), error.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(no_part_files(out));
+    EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 0);
+  }
 }
 
 }  // namespace

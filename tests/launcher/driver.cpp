@@ -147,7 +147,7 @@ HWND wait_window(const launcher_process& process, const std::string& title, DWOR
   }
 }
 
-std::vector<std::string> static_texts(HWND window) {
+std::vector<HWND> children_of_class(HWND window, const wchar_t* class_name) {
   std::vector<HWND> children;
   EnumChildWindows(
       window,
@@ -156,9 +156,31 @@ std::vector<std::string> static_texts(HWND window) {
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&children));
+  std::vector<HWND> found;
+  for (HWND child : children)
+    if (_wcsicmp(class_of(child).c_str(), class_name) == 0) found.push_back(child);
+  return found;
+}
+
+RECT rect_in_parent(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+std::string window_text(HWND window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return narrow(text);
+}
+
+bool click(HWND button) { return PostMessageW(button, BM_CLICK, 0, 0) != 0; }
+
+std::vector<std::string> static_texts(HWND window) {
   std::vector<std::string> texts;
-  for (HWND child : children) {
-    if (_wcsicmp(class_of(child).c_str(), L"Static") != 0) continue;
+  for (HWND child : children_of_class(window, L"Static")) {
     std::wstring text = text_of(child);
     if (!text.empty()) texts.push_back(narrow(text));
   }
@@ -241,6 +263,33 @@ bool screenshot(const std::string& png_path) {
     Sleep(50);
   }
   return false;
+}
+
+scoped_user_setting::scoped_user_setting(const wchar_t* key, const wchar_t* name, DWORD type,
+                                         const void* data, DWORD size)
+    : name_(name) {
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                      nullptr, &key_, nullptr) != ERROR_SUCCESS) {
+    key_ = nullptr;
+    return;
+  }
+  DWORD old_size = 0;
+  had_value_ =
+      RegQueryValueExW(key_, name, nullptr, &old_type_, nullptr, &old_size) == ERROR_SUCCESS;
+  old_.resize(old_size);
+  if (had_value_ &&
+      RegQueryValueExW(key_, name, nullptr, &old_type_, old_.data(), &old_size) != ERROR_SUCCESS)
+    had_value_ = false;
+  RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+scoped_user_setting::~scoped_user_setting() {
+  if (!key_) return;
+  if (had_value_)
+    RegSetValueExW(key_, name_.c_str(), 0, old_type_, old_.data(), static_cast<DWORD>(old_.size()));
+  else
+    RegDeleteValueW(key_, name_.c_str());
+  RegCloseKey(key_);
 }
 
 int suspend_other_threads(DWORD pid, HWND window, bool suspend) {

@@ -50,10 +50,23 @@ class launcher_process {
 HWND wait_window(const launcher_process& process, const std::string& title,
                  DWORD timeout_ms = WINDOW_TIMEOUT_MS);
 
+// The window's children of class `class_name` (case-insensitive), in creation order.
+std::vector<HWND> children_of_class(HWND window, const wchar_t* class_name);
+// A child's rectangle in its parent's client coordinates.
+RECT rect_in_parent(HWND child);
+
 // Texts of the window's STATIC children in creation order, empty texts left out.
 std::vector<std::string> static_texts(HWND window);
 // The text of a message box (its one STATIC with text); "" when there is none.
 std::string message_text(HWND box);
+
+// The text the system holds for a window of another process, read with GetWindowTextW
+// (wine answers it from its server's copy, for controls too): what the program set, in
+// UTF-16, whatever its window procedure would say.
+std::string window_text(HWND window);
+
+// Clicks `button` as the mouse would (BM_CLICK), without waiting for what it does.
+bool click(HWND button);
 
 // Presses the dialog button `id` (IDOK, IDCANCEL, IDRETRY...) and waits until the dialog is
 // gone. False when it stays.
@@ -66,6 +79,24 @@ bool choose_file(HWND dialog, const std::string& path);
 // Saves a screenshot of the whole (virtual X) screen as `png_path` (a Windows path into the
 // build tree). False when it could not be taken.
 bool screenshot(const std::string& png_path);
+
+// Sets a value under HKEY_CURRENT_USER while the object lives, then puts back what was there
+// (or removes it). Programs started meanwhile see it: wine reads such settings per process.
+class scoped_user_setting {
+ public:
+  scoped_user_setting(const wchar_t* key, const wchar_t* name, DWORD type, const void* data,
+                      DWORD size);
+  ~scoped_user_setting();
+  scoped_user_setting(const scoped_user_setting&) = delete;
+  scoped_user_setting& operator=(const scoped_user_setting&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+  std::wstring name_;
+  bool had_value_ = false;
+  DWORD old_type_ = 0;
+  std::vector<BYTE> old_;
+};
 
 // Suspends (or resumes) every thread of `pid` but the one owning `window`: freezes an import
 // mid-way while its window stays responsive. Returns how many threads were touched.

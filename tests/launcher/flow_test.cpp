@@ -3,8 +3,11 @@
 // the command lines the stand-ins recorded.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "paths.h"
 #include "sample_xbe.h"
 #include "testutil.h"
+#include "wanted_tree.h"
 
 namespace {
 
@@ -53,6 +57,8 @@ const std::string WRONG_LINE =
 
 // "クイルムア" (Quillmoor in katakana), outside any Western ANSI code page.
 const char JP[] = "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2";
+// "Open Quillmoor ゲーム é": Japanese and an accented letter, as players name folders.
+const char RELEASE_JP[] = "Open Quillmoor \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xC3\xA9";
 
 void copy_exe(const std::string& base, const std::string& to) {
   std::string from = sibling_exe(base);
@@ -130,32 +136,13 @@ std::string wait_game_log(const release& r) {
 class unmanaged_windows : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, KEY, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, &key_, nullptr) != ERROR_SUCCESS)
-      return;
-    DWORD size = sizeof old_;
-    had_value_ = RegQueryValueExW(key_, L"Managed", nullptr, nullptr, reinterpret_cast<BYTE*>(old_),
-                                  &size) == ERROR_SUCCESS;
-    set(L"N");
+    setting_ = std::make_unique<scoped_user_setting>(L"Software\\Wine\\X11 Driver", L"Managed",
+                                                     REG_SZ, L"N", DWORD{2 * sizeof(wchar_t)});
   }
-  void TearDown() override {
-    if (!key_) return;
-    if (had_value_)
-      set(old_);
-    else
-      RegDeleteValueW(key_, L"Managed");
-    RegCloseKey(key_);
-  }
+  void TearDown() override { setting_.reset(); }
 
  private:
-  static constexpr const wchar_t* KEY = L"Software\\Wine\\X11 Driver";
-  void set(const wchar_t* value) {
-    RegSetValueExW(key_, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  }
-  HKEY key_ = nullptr;
-  bool had_value_ = false;
-  wchar_t old_[16] = {};
+  std::unique_ptr<scoped_user_setting> setting_;
 };
 
 [[maybe_unused]] ::testing::Environment* const unmanaged =
@@ -433,18 +420,23 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
     size_t open = text.rfind('(');
     return open == std::string::npos ? -1 : std::atoi(text.c_str() + open + 1);
   };
+  // Read as the system holds it: asking the window's busy thread would make the poll
+  // slower than a fast disc, which copies the big file in a quarter of a second.
+  std::vector<HWND> labels = children_of_class(progress, L"Static");
+  ASSERT_EQ(labels.size(), 1u);
   std::string label;
-  for (int i = 0; i < 6000 && IsWindow(progress); ++i) {
-    std::vector<std::string> texts = static_texts(progress);
-    label = texts.empty() ? "" : texts[0];
+  for (DWORD start = GetTickCount(); GetTickCount() - start < WINDOW_TIMEOUT_MS;) {
+    label = window_text(labels[0]);
     if (label.find("media/intro.bik") != std::string::npos && percent_of(label) > 0 &&
         percent_of(label) < 100)
       break;
-    Sleep(5);
+    if (!IsWindow(progress)) break;
+    Sleep(1);
   }
   ASSERT_GT(suspend_other_threads(r.launcher.pid(), progress, true), 0) << label;
+  ASSERT_TRUE(IsWindow(progress)) << "the import ended before it was seen part-way: " << label;
   Sleep(300);  // the user-interface thread repaints meanwhile
-  label = static_texts(progress).at(0);
+  label = window_text(labels[0]);
   // Closing is refused while the import runs.
   PostMessageW(progress, WM_CLOSE, 0, 0);
   Sleep(200);
@@ -574,6 +566,107 @@ TEST(LauncherFlow, RetryAfterAPartImport) {
   tool_import by_tool;
   import_with_tool(folder, by_tool);
   expect_same_tree(r.path("game"), by_tool.game());
+}
+
+// A file that is no disc image, chosen in a release folder whose name the ANSI code page
+// cannot hold: the retry box names it exactly, as the system holds the box's text.
+TEST(LauncherFlow, RetryBoxNamesTheChosenPathExactly) {
+  release r(RELEASE_JP);
+  const std::string bad = r.path("bad.iso");
+  write_file(bad, pattern_bytes(300000, 9));
+  tool_import by_tool;
+  import_with_tool(bad, by_tool);
+  ASSERT_EQ(by_tool.exit_code, 1);
+  ASSERT_TRUE(r.start());
+  choose_in_dialog(r, bad);
+  HWND box = wait_window(r.launcher, "Quillmoor");
+  ASSERT_TRUE(box);
+  std::string text;
+  for (HWND child : children_of_class(box, L"Static"))
+    if (text.empty()) text = window_text(child);
+  std::printf("retry box: %s\n", text.c_str());
+  EXPECT_EQ(text, failure_box(by_tool.message, false));
+  EXPECT_NE(text.find(bad), std::string::npos) << text;
+  ASSERT_TRUE(press(box, IDCANCEL));
+  EXPECT_EQ(r.launcher.wait_exit(), 1);
+}
+
+// The progress window at the two common DPIs, part-way through a big file: its label where
+// it always was, the bar and the Cancel button below, everything scaled (the message font
+// shows in the screenshots: wine answers no WM_GETFONT from another process).
+// Cancel then shows "Cancelling..." and greys the button while the copy winds down; the
+// first question comes back, no retry box, and no executable and no ".part" file stay.
+TEST(LauncherFlow, ProgressWindowScalesAndCancels) {
+  temp_dir discs;
+  const std::string iso = discs / "Quillmoor (Redump).iso";
+  image_options options;
+  options.partition_base = REDUMP_PARTITION_BASE;
+  options.damage = [](disc_image& image, const disc_layout& layout) {
+    make_sparse_file(image, layout, "media/logo.bik", 0xC0000000u);  // 3 GiB, a hole
+  };
+  ASSERT_TRUE(write_image(iso, sample_tree(), options));
+  for (DWORD dpi : {96u, 144u}) {
+    SCOPED_TRACE(numbered("at DPI ", static_cast<long>(dpi)));
+    scoped_user_setting log_pixels(L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi,
+                                   sizeof dpi);
+    release r(RELEASE_JP);
+    ASSERT_TRUE(r.start());
+    choose_in_dialog(r, iso);
+    HWND progress = wait_window(r.launcher, PROGRESS_TITLE);
+    ASSERT_TRUE(progress);
+    std::vector<HWND> labels = children_of_class(progress, L"Static");
+    std::vector<HWND> bars = children_of_class(progress, L"msctls_progress32");
+    std::vector<HWND> buttons = children_of_class(progress, L"Button");
+    ASSERT_EQ(labels.size(), 1u);
+    ASSERT_EQ(bars.size(), 1u);
+    ASSERT_EQ(buttons.size(), 1u);
+    // Wait until the big file is part copied and the speed is known, then freeze there.
+    std::string label;
+    for (int i = 0; i < 3000 && IsWindow(progress); ++i) {
+      label = window_text(labels[0]);
+      if (label.find("media/logo.bik") != std::string::npos &&
+          label.find(" MB/s, about ") != std::string::npos)
+        break;
+      Sleep(10);
+    }
+    ASSERT_GT(suspend_other_threads(r.launcher.pid(), progress, true), 0) << label;
+    Sleep(300);  // the user-interface thread repaints meanwhile
+    label = window_text(labels[0]);
+    std::printf("progress label at %lu DPI: %s\n", dpi, label.c_str());
+    EXPECT_EQ(label.rfind("Copying your game files...\n\nmedia/logo.bik\n\n", 0), 0u) << label;
+    EXPECT_NE(label.find(" MB ("), std::string::npos) << label;
+    EXPECT_NE(label.find(" MB/s, about "), std::string::npos) << label;
+    EXPECT_EQ(label.substr(label.size() - 5), " left") << label;
+
+    auto px = [dpi](int pixels_at_96) { return MulDiv(pixels_at_96, static_cast<int>(dpi), 96); };
+    RECT client{}, text = rect_in_parent(labels[0]), bar = rect_in_parent(bars[0]),
+                   button = rect_in_parent(buttons[0]);
+    GetClientRect(progress, &client);
+    EXPECT_EQ(text.left, px(16));
+    EXPECT_EQ(text.top, px(16));
+    EXPECT_EQ(text.right - text.left, px(480));
+    EXPECT_GE(bar.top, text.bottom);
+    EXPECT_GE(button.top, bar.bottom);
+    EXPECT_LE(button.right, client.right);
+    EXPECT_LE(button.bottom, client.bottom);
+    EXPECT_EQ(window_text(buttons[0]), "Cancel");
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(bars[0], PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
+    EXPECT_GT(position, 0u);
+    EXPECT_TRUE(
+        screenshot(exe_dir() + numbered("\\screenshot-progress-", static_cast<long>(dpi), ".png")));
+
+    ASSERT_TRUE(click(buttons[0]));
+    for (int i = 0; i < 500 && IsWindowEnabled(buttons[0]); ++i) Sleep(10);
+    EXPECT_EQ(window_text(labels[0]), "Cancelling...");
+    EXPECT_FALSE(IsWindowEnabled(buttons[0]));
+    suspend_other_threads(r.launcher.pid(), progress, false);
+    EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), FIRST_QUESTION);
+    EXPECT_FALSE(IsWindow(progress));
+    EXPECT_EQ(r.launcher.wait_exit(), 1);
+    EXPECT_FALSE(r.exists("game\\default.xbe"));
+    EXPECT_TRUE(no_part_files(r.path("game")));
+  }
 }
 
 }  // namespace

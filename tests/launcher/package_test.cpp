@@ -53,9 +53,9 @@ TEST(LauncherPackage, GuiProgramWithSystemDllsOnly) {
   EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
   EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);  // no console window
 
-  const std::vector<std::string> system = {"kernel32.dll", "user32.dll", "comdlg32.dll",
-                                           "shell32.dll",  "gdi32.dll",  "advapi32.dll",
-                                           "msvcrt.dll"};
+  const std::vector<std::string> system = {"kernel32.dll", "user32.dll",   "comdlg32.dll",
+                                           "comctl32.dll", "shell32.dll",  "gdi32.dll",
+                                           "ole32.dll",    "advapi32.dll", "msvcrt.dll"};
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   ASSERT_NE(dir.VirtualAddress, 0u);
   std::vector<std::string> imported;
@@ -80,7 +80,13 @@ TEST(LauncherPackage, ManifestAndVersion) {
         "xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>",
         "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // Windows 10 and 11
         "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // Windows 7
-        "<dpiAware", "level=\"asInvoker\""})
+        // Per-monitor DPI: PerMonitorV2, and the older entry where that one is not known.
+        "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+        "PerMonitorV2",
+        "<dpiAware "
+        "xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+        // Version 6 of the common controls: the themed progress bar.
+        "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", "level=\"asInvoker\""})
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
 
   std::string version = resource_text(image.module(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));

@@ -391,6 +391,16 @@ disc_image build_image(const disc_node& root, const image_options& options, disc
   return img;
 }
 
+void make_sparse_file(disc_image& image, const disc_layout& layout, const std::string& rel_path,
+                      uint32_t size) {
+  const placed_entry& file = layout.entry(rel_path);
+  const uint64_t sector =
+      round_up(image.size() - layout.partition_base, XDVDFS_SECTOR) / XDVDFS_SECTOR;
+  image.put_u32(file.node_pos + 4, static_cast<uint32_t>(sector));
+  image.put_u32(file.node_pos + 8, size);
+  image.resize(layout.partition_base + sector * XDVDFS_SECTOR + size);
+}
+
 bool write_image(const std::string& path, const disc_node& root, const image_options& options,
                  disc_layout* layout) {
   return build_image(root, options, layout).save(path);

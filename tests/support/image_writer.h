@@ -104,6 +104,12 @@ struct image_options {
   std::function<void(disc_image&, const disc_layout&)> damage;
 };
 
+// For image_options::damage: turns the file at `rel_path` into `size` bytes of zeros that
+// the image holds as a hole at its end, so a test can import gigabytes without holding them
+// in memory or on disk (the import still writes them).
+void make_sparse_file(disc_image& image, const disc_layout& layout, const std::string& rel_path,
+                      uint32_t size);
+
 // Builds the image of `root`. Aborts on a tree that cannot be written (a name over 255
 // bytes, a table too big for 16-bit node offsets): a broken test.
 disc_image build_image(const disc_node& root, const image_options& options = {},

@@ -1,5 +1,5 @@
 // Running a program under conditions that end an import abnormally: a file-size limit that
-// makes writes fail like a full disk, and a kill at a chosen moment.
+// makes writes fail like a full disk, a kill or a signal at a chosen moment.
 #pragma once
 
 #include <functional>
@@ -13,15 +13,24 @@
 [[noreturn]] void exec_program(const std::string& exe, const std::vector<std::string>& args);
 
 // POSIX only: run_process with `in_child` called in the child just before the program
-// replaces it (to set limits and signal dispositions).
+// replaces it (to set limits and signal dispositions), and `while_running` (when given)
+// called in the parent with the child's process id before it is waited for.
 process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,
-                                    const std::function<void()>& in_child);
+                                    const std::function<void()>& in_child,
+                                    const std::function<void(int pid)>& while_running = {});
 
 // Like run_process, but no file the program writes may grow beyond `max_file_bytes`
 // (writes past it fail short, as on a full disk). False, with nothing run, where the
 // platform has no such limit.
 bool run_process_file_limited(const std::string& exe, const std::vector<std::string>& args,
                               unsigned long long max_file_bytes, process_output* result);
+
+// Like run_process, but sends the program `signal_number` once `armed()` first returns true
+// (polled every 0.2 ms), unless it has ended by then; *sent says whether it went out. False,
+// with nothing run, where unsupported.
+bool run_process_signalled(const std::string& exe, const std::vector<std::string>& args,
+                           int signal_number, const std::function<bool()>& armed,
+                           process_output* result, bool* sent);
 
 // Starts the program with its output discarded and kills it outright `delay_us`
 // microseconds after `armed()` first returns true (polled every 0.2 ms; no `armed` means

@@ -32,6 +32,25 @@ bool run_process_file_limited(const std::string& exe, const std::vector<std::str
   return true;
 }
 
+bool run_process_signalled(const std::string& exe, const std::vector<std::string>& args,
+                           int signal_number, const std::function<bool()>& armed,
+                           process_output* result, bool* sent) {
+  *sent = false;
+  *result = run_process_prepared(exe, args, {}, [&](int pid) {
+    const struct timespec tick = {0, 200 * 1000};
+    while (!armed()) {
+      // Ended already? Asked without reaping it: the caller waits for it afterwards.
+      siginfo_t info = {};
+      if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == pid)
+        return;
+      nanosleep(&tick, nullptr);
+    }
+    *sent = kill(pid, signal_number) == 0;
+  });
+  return true;
+}
+
 bool run_process_killed_after(const std::string& exe, const std::vector<std::string>& args,
                               long delay_us, bool* killed, const std::function<bool()>& armed,
                               long* armed_to_end_us) {

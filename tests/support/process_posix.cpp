@@ -48,7 +48,8 @@ void exec_program(const std::string& exe, const std::vector<std::string>& args) 
 }
 
 process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,
-                                    const std::function<void()>& in_child) {
+                                    const std::function<void()>& in_child,
+                                    const std::function<void(int pid)>& while_running) {
   process_output result;
   temp_dir capture;
   std::string out_path = capture.path() + "/out", err_path = capture.path() + "/err";
@@ -65,6 +66,7 @@ process_output run_process_prepared(const std::string& exe, const std::vector<st
     if (in_child) in_child();
     exec_program(exe, args);
   }
+  if (while_running) while_running(pid);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }
