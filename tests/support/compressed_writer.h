@@ -1,0 +1,56 @@
+// CCI and CSO test images made from a logical image, and the small LZ4 block compressor they
+// use. Standard library only, so it builds wherever the tests do.
+//
+// The images are laid out as the common writers lay them out. CCI: a 32-byte header, the
+// records from byte 32, the index after them; an LZ4 record is a padding count, the block and
+// that many zeros, to a multiple of 4 bytes, used only when the block is under 2,040 bytes.
+// CSO: a 24-byte header, the index, the records each at a multiple of 4; an LZ4 record is the
+// block's 32-bit length and the block, used only when those are under 2,036 bytes; the end
+// entry is the end of the last record rounded down to 4; every part is padded with 1 to 1,024
+// zeros to a whole KiB. Other records hold the 2,048 sector bytes as they are.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "image_writer.h"
+
+// A greedy LZ4 block: each position's 4 bytes are looked up in a hash table of earlier
+// positions, and a match found there is extended as far as it goes. Keeps the format's end
+// rules (the last match starts 12 or more bytes before the end and ends 5 or more before it).
+std::vector<uint8_t> lz4_compress_block(const uint8_t* data, size_t len);
+
+// Where the common writers split an image (FATX, the console's file system, holds files of
+// under 4 GiB): a new CCI part once one holds more than 0xFF000000 bytes, a new CSO part once
+// one holds more than 0xFFBF6000.
+constexpr uint64_t CCI_SPLIT_SIZE = 0xFF000000;
+constexpr uint64_t CSO_SPLIT_SIZE = 0xFFBF6000;
+
+struct compressed_options {
+  // Blocks stored as they are even though they compress.
+  std::function<bool(uint64_t block)> store_raw;
+  // Start a new part before a block once the current part holds more than this many bytes;
+  // 0 never splits. Tests split small images with small sizes.
+  uint64_t split_size = 0;
+  // CSO: one stream cut into parts of exactly split_size bytes, positions counting on across
+  // them, instead of positions starting again from 0 in the next part. Not padded.
+  bool cso_one_stream = false;
+};
+
+// The parts of the CCI or CSO image of `image`, whose size is rounded up to whole sectors
+// with zeros. One part unless split.
+std::vector<std::vector<uint8_t>> write_cci(const disc_image& image,
+                                            const compressed_options& options = {});
+std::vector<std::vector<uint8_t>> write_cso(const disc_image& image,
+                                            const compressed_options& options = {});
+
+// The parts' sizes, and a read callback over their bytes one after the other (`user` points
+// at the parts), as compressed_open takes them.
+std::vector<uint64_t> part_sizes(const std::vector<std::vector<uint8_t>>& parts);
+int read_parts(void* user, uint64_t pos, void* buffer, size_t len);
+
+// Little-endian patches for forging damage.
+void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value);
+uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos);
