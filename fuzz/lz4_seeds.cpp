@@ -7,6 +7,7 @@
 
 #include "compressed_writer.h"
 #include "fs.h"
+#include "paths.h"
 #include "image_writer.h"
 #include "testutil.h"
 
