@@ -7,8 +7,8 @@
 
 #include "compressed_writer.h"
 #include "fs.h"
-#include "paths.h"
 #include "image_writer.h"
+#include "paths.h"
 #include "testutil.h"
 
 namespace {
