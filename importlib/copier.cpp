@@ -49,7 +49,7 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
     // Declared before the stream, so that on every way out the file is closed before it is
     // deleted (Windows cannot delete an open file).
     part_file_guard guard;
-    unique_file out(open_utf8(part.c_str(), "wb"));
+    unique_file out(create_new_utf8(part.c_str()));
     if (!out) {
       set_import_error(ctx->result, "cannot create %s", part.c_str());
       return IMPORT_ERR_OUTPUT_IO;
@@ -104,7 +104,18 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
       job->done += chunk;
       if (job->progress) job->progress(job->done, job->total, entry->rel_path.c_str(), job->user);
     }
+    // A file that grew after it was listed would be copied short and pass for complete.
+    if (status == IMPORT_OK && own_source &&
+        (seek_to(source, entry->size) != 0 || std::fgetc(source) != EOF)) {
+      set_import_error(ctx->result, "source changed during the import: %s",
+                       entry->source_path.c_str());
+      status = IMPORT_ERR_SOURCE_IO;
+    }
     own_source.reset();
+    if (status == IMPORT_OK && flush_written_file(out.get()) != 0) {
+      set_import_error(ctx->result, "write error on %s", part.c_str());
+      status = IMPORT_ERR_OUTPUT_IO;
+    }
     if (std::fclose(out.release()) != 0 && status == IMPORT_OK) {
       set_import_error(ctx->result, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;

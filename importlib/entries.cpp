@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <utility>
 
 #include "paths.h"
 
@@ -20,6 +19,15 @@ void set_import_error(import_result* result, const char* format, ...) {
 
 int entry_list_add(import_context* ctx, const char* parent_rel, const char* name, size_t name_len,
                    const char* source_path, uint64_t image_offset, uint64_t size, int is_dir) {
+  const uint64_t path_bytes = (parent_rel ? std::strlen(parent_rel) + 1 : 0) + name_len +
+                              (source_path ? std::strlen(source_path) : 0);
+  if (ctx->entries.size() >= MAX_LIST_ENTRIES ||
+      path_bytes > MAX_LIST_PATH_BYTES - ctx->path_bytes) {
+    set_import_error(ctx->result,
+                     "the source lists more entries or longer names than any game disc (damaged "
+                     "image?)");
+    return IMPORT_ERR_DAMAGED;
+  }
   try {
     std::vector<import_entry>& list = ctx->entries;
     if (list.size() == list.capacity()) list.reserve(list.empty() ? 256 : 2 * list.capacity());
@@ -35,6 +43,7 @@ int entry_list_add(import_context* ctx, const char* parent_rel, const char* name
     entry.size = size;
     entry.is_dir = is_dir;
     list.push_back(std::move(entry));  // capacity reserved above: cannot throw
+    ctx->path_bytes += path_bytes;
     return IMPORT_OK;
   } catch (const std::bad_alloc&) {
     return IMPORT_ERR_NO_MEMORY;
@@ -109,21 +118,23 @@ std::string printable_name(const char* name, size_t name_len) {
 int refuse_case_twins(import_context* ctx) {
   try {
     // Sorted by their ASCII-lowered paths, twins stand side by side; a folder sorts before
-    // what is below it, so a pair of folders is named rather than their contents.
-    auto lowered = [](const std::string& s) {
-      std::string out = s;
-      for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      return out;
+    // what is below it, so a pair of folders is named rather than their contents. Compared
+    // in place: a lowered copy of every path took a listing at the list's limits from 123 MB
+    // to 205 MB.
+    auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+    auto less = [&](size_t x, size_t y) {
+      const std::string& a = ctx->entries[x].rel_path;
+      const std::string& b = ctx->entries[y].rel_path;
+      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                          [&](char p, char q) { return lower(p) < lower(q); });
     };
-    std::vector<std::pair<std::string, size_t>> keys;
-    keys.reserve(ctx->entries.size());
-    for (size_t i = 0; i < ctx->entries.size(); ++i)
-      keys.emplace_back(lowered(ctx->entries[i].rel_path), i);
-    std::sort(keys.begin(), keys.end());
+    std::vector<size_t> keys(ctx->entries.size());
+    for (size_t i = 0; i < keys.size(); ++i) keys[i] = i;
+    std::stable_sort(keys.begin(), keys.end(), less);
     for (size_t i = 1; i < keys.size(); ++i) {
-      if (keys[i].first != keys[i - 1].first) continue;
-      const std::string& a = ctx->entries[keys[i - 1].second].rel_path;
-      const std::string& b = ctx->entries[keys[i].second].rel_path;
+      if (less(keys[i - 1], keys[i])) continue;
+      const std::string& a = ctx->entries[keys[i - 1]].rel_path;
+      const std::string& b = ctx->entries[keys[i]].rel_path;
       set_import_error(ctx->result,
                        "two names in the source differ only in letter case: \"%s\" and \"%s\" "
                        "- refusing the whole source",

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,14 @@
 
 // Deepest folder nesting below the source root that either lister accepts.
 constexpr int MAX_TREE_DEPTH = 48;
+
+// What one listing may hold, far above any game disc (a few thousand entries whose paths
+// take a few hundred kilobytes), so that no image or folder makes the listing exhaust
+// memory: 46 nested folders of 255-byte names over 131,072 empty files fit in a 2.2 MB image
+// and would cost 1.5 GB of paths. A listing at both limits peaked at 123 MB (498,022 entries,
+// 62 MiB of paths), the array's growth and the letter-case check included.
+constexpr uint64_t MAX_LIST_ENTRIES = 500000;
+constexpr uint64_t MAX_LIST_PATH_BYTES = 64u << 20;  // relative and source paths together
 
 // One file or folder of the source.
 struct import_entry {
@@ -38,6 +47,10 @@ struct import_context {
   std::map<uint64_t, uint64_t> walked_tables;
   // 1 when the image's top level holds a default.xex: an Xbox 360 disc, picked by mistake.
   int saw_default_xex = 0;
+  uint64_t path_bytes = 0;  // of every entry's rel_path and source_path, for the limit
+  // Folder sources: every folder listed so far, known by identity, not by path. A link back
+  // to an ancestor (maps/a -> .) would otherwise be walked 4^depth times with two of them.
+  std::set<file_identity> walked_folders;
 };
 
 // Formats the failure explanation into result->message (cut at 767 bytes). Null `result`
@@ -48,8 +61,8 @@ __attribute__((format(printf, 2, 3)))
 void set_import_error(import_result* result, const char* format, ...);
 
 // Appends an entry named by `name_len` bytes of `name` below `parent_rel` (null at the top
-// level). Grows the list to 256 entries first, then doubling. 0, or IMPORT_ERR_NO_MEMORY
-// with the list unchanged.
+// level). Grows the list to 256 entries first, then doubling. 0, IMPORT_ERR_NO_MEMORY, or
+// IMPORT_ERR_DAMAGED past MAX_LIST_ENTRIES or MAX_LIST_PATH_BYTES; the list unchanged.
 int entry_list_add(import_context* ctx, const char* parent_rel, const char* name, size_t name_len,
                    const char* source_path, uint64_t image_offset, uint64_t size, int is_dir);
 

@@ -8,10 +8,35 @@
 #include "fs.h"
 #include "paths.h"
 
+namespace {
+
+// A link whose target is gone: the folder as the player sees it lacks a file, which must not
+// pass for a complete game.
+int broken_link(import_context* ctx, const char* path) {
+  set_import_error(ctx->result, "cannot read %s (a broken link?)", path);
+  return IMPORT_ERR_SOURCE_IO;
+}
+
+}  // namespace
+
 int folder_walk(import_context* ctx, const char* dir, const char* rel_parent, int depth) {
   if (depth > MAX_TREE_DEPTH) {
     set_import_error(ctx->result, "folder tree too deep");
     return IMPORT_ERR_DAMAGED;
+  }
+  file_identity id;
+  if (identity_of(dir, &id) != 0) {
+    if (is_broken_link(dir)) return broken_link(ctx, dir);
+    set_import_error(ctx->result, "cannot list folder %s", dir);
+    return IMPORT_ERR_SOURCE_IO;
+  }
+  try {
+    if (!ctx->walked_folders.insert(id).second) {
+      set_import_error(ctx->result, "folder reached twice in the source (a link loop?): %s", dir);
+      return IMPORT_ERR_DAMAGED;
+    }
+  } catch (const std::bad_alloc&) {
+    return IMPORT_ERR_NO_MEMORY;
   }
   int status = list_dir(dir, [&](const char* name, int is_dir) {
     return folder_take_entry(ctx, dir, rel_parent, depth, name, is_dir);
@@ -48,7 +73,8 @@ int folder_take_entry(import_context* ctx, const char* dir, const char* rel_pare
     }
     uint64_t size = 0;
     // Anything but a plain file now (vanished, or replaced by a folder) is left out.
-    if (path_kind(full.c_str(), &size) != 1) return IMPORT_OK;
+    if (path_kind(full.c_str(), &size) != 1)
+      return is_broken_link(full.c_str()) ? broken_link(ctx, full.c_str()) : IMPORT_OK;
     return entry_list_add(ctx, rel_parent, name, name_len, full.c_str(), 0, size, 0);
   } catch (const std::bad_alloc&) {
     return IMPORT_ERR_NO_MEMORY;

@@ -1,6 +1,9 @@
 #include "folder_source.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <string>
@@ -138,5 +141,68 @@ TEST(FolderSource, UnlistableFolderAndVanishedFile) {
   EXPECT_TRUE(v.ctx.entries.empty());
   EXPECT_STREQ(v.result.message, "");
 }
+
+#ifndef _WIN32
+// Links in an extracted copy are followed, every folder is listed once whatever reaches it,
+// and a broken link refuses the source rather than leave a file out.
+TEST(FolderSource, Links) {
+  struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // in the source -> target
+    int status;
+    std::vector<std::string> messages;  // any one of them: the listing order decides
+  } cases[] = {
+      {"two links back to their folder",
+       {{"maps/a", "."}, {"maps/b", "."}},
+       IMPORT_ERR_DAMAGED,
+       {"folder reached twice in the source (a link loop?): SRC/maps/a",
+        "folder reached twice in the source (a link loop?): SRC/maps/b"}},
+      {"a link up to the source",
+       {{"maps/up", ".."}},
+       IMPORT_ERR_DAMAGED,
+       {"folder reached twice in the source (a link loop?): SRC/maps/up"}},
+      {"two links to one folder",
+       {{"maps/x", "../extras"}, {"maps/y", "../extras"}},
+       IMPORT_ERR_DAMAGED,
+       {"folder reached twice in the source (a link loop?): SRC/maps/x",
+        "folder reached twice in the source (a link loop?): SRC/maps/y"}},
+      {"a broken link",
+       {{"maps/gone.map", "../nowhere"}},
+       IMPORT_ERR_SOURCE_IO,
+       {"cannot read SRC/maps/gone.map (a broken link?)"}},
+      {"links to a file and a folder outside",
+       {{"maps/l.map", "../../outside.bin"}, {"maps/ld", "../../outside"}},
+       IMPORT_OK,
+       {""}},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    const std::string src = dir / "src";
+    write_file(src + "/default.xbe", "x");
+    write_file(src + "/maps/real.map", "r");
+    write_file(src + "/extras/e.bin", "e");
+    write_file(dir / "outside.bin", pattern_bytes(3000, 1));
+    write_file(dir / "outside/in.bin", "in");
+    for (const auto& [name, target] : c.links)
+      ASSERT_EQ(symlink(target.c_str(), (src + "/" + name).c_str()), 0) << name;
+    listing l;
+    EXPECT_EQ(l.walk(src), c.status) << c.what;
+    std::string message = l.result.message;
+    if (message.find(src) != std::string::npos)
+      message.replace(message.find(src), src.size(), "SRC");
+    EXPECT_NE(std::find(c.messages.begin(), c.messages.end(), message), c.messages.end())
+        << c.what << ": " << l.result.message;
+    if (c.status != IMPORT_OK) continue;
+    std::vector<std::string> got = l.paths();
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::string>{"default.xbe", "maps/", "maps/l.map", "maps/ld/",
+                                             "maps/ld/in.bin", "maps/real.map"}));
+    for (const import_entry& e : l.ctx.entries)
+      if (e.rel_path == "maps/l.map") {
+        EXPECT_EQ(e.size, 3000u) << "the target's size";
+      }
+  }
+}
+#endif
 
 }  // namespace

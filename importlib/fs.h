@@ -22,6 +22,20 @@ using unique_file = std::unique_ptr<FILE, file_closer>;
 // Opens `path` (UTF-8) with the C runtime `mode` ("rb", "wb"). Null on failure.
 FILE* open_utf8(const char* path, const char* mode);
 
+// Creates `path` as a new file open for binary writing ("wb"), after removing whatever file or
+// link held the name: never follows a link planted there, and fails rather than open a file
+// that appeared under the name meanwhile. Null on failure.
+FILE* create_new_utf8(const char* path);
+
+// Makes the bytes written to `f` durable where the system flushes file by file (Windows, and
+// POSIX systems without syncfs); nothing on Linux, where flush_file_system does it for all of
+// them at once. 0 or -1.
+int flush_written_file(FILE* f);
+
+// Makes every file written so far on the file system holding `folder` durable: one syncfs on
+// Linux; nothing elsewhere, where flush_written_file flushed each file. 0 or -1.
+int flush_file_system(const char* folder);
+
 // Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
 int seek_to(FILE* f, uint64_t offset);
 
@@ -34,7 +48,8 @@ int seek_to(FILE* f, uint64_t offset);
 uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length);
 
 // 0 if the path does not exist or cannot be queried, 2 for a folder, 1 for anything else.
-// When non-zero and `size_out` is non-null, stores the 64-bit size.
+// When non-zero and `size_out` is non-null, stores the 64-bit size. Links are followed: the
+// kind and size are the target's.
 int path_kind(const char* path, uint64_t* size_out);
 
 // Creates one folder; 0 if created or already a folder, else -1.
@@ -46,13 +61,57 @@ int unlink_utf8(const char* path);
 // Moves `from` over `to`, replacing an existing `to` (same volume only). 0 or -1.
 int rename_replace(const char* from, const char* to);
 
+// rename_replace, durable when it returns 0: MOVEFILE_WRITE_THROUGH on Windows, an fsync of
+// the folder of `to` on POSIX. A move that cannot be made durable is undone by removing `to`,
+// so a half-flushed name is never left behind. 0 or -1.
+int rename_replace_durable(const char* from, const char* to);
+
+// 1 if `path` is a link (symbolic link, junction) whose target cannot be reached, else 0.
+int is_broken_link(const char* path);
+
+// What a file or folder is, whatever the path that reaches it: device and inode on POSIX,
+// volume serial number and file index on Windows.
+struct file_identity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const file_identity&) const = default;
+  bool operator<(const file_identity& o) const {
+    return volume != o.volume ? volume < o.volume : index < o.index;
+  }
+};
+
+// The identity of what `path` names, links followed. 0 or -1.
+int identity_of(const char* path, file_identity* out);
+
+// Bytes available to this user on the volume of `path` (a folder that exists). 0 or -1.
+int free_space(const char* path, uint64_t* bytes_out);
+
+// An exclusive lock on a file, for one writer at a time: held until unlock() or destruction,
+// which also remove the file; released by the system if the process dies.
+class file_lock {
+ public:
+  file_lock() = default;
+  ~file_lock() { unlock(); }
+  file_lock(const file_lock&) = delete;
+  file_lock& operator=(const file_lock&) = delete;
+  // Locks `path`, creating it if missing (a link there is not followed): 0 once locked,
+  // 1 when another holder has the lock, -1 when the file cannot be opened.
+  int lock(const char* path);
+  void unlock();
+
+ private:
+  std::string path_;
+  intptr_t handle_ = -1;  // a file descriptor on POSIX, a HANDLE on Windows
+};
+
 // Absolute form of `path` (need not exist), without trailing separators unless it is a root.
 std::string full_path_utf8(const char* path);
 
 // Calls `fn(name, is_dir)` for every entry of the folder `dir` except "." and ".." in the
 // order the file system returns them, stopping at the first non-zero return, which is
 // passed up. Names that cannot be converted to UTF-8 are skipped. Returns LIST_DIR_FAILED
-// (positive, so never mistaken for a status of `fn`) when the folder cannot be listed.
+// (positive, so never mistaken for a status of `fn`) when the folder cannot be listed, also
+// when the listing stops with an error part-way.
 template <typename Fn>
 int list_dir(const char* dir, Fn&& fn);
 

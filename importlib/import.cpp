@@ -36,6 +36,49 @@ bool is_top_level_xbe(const import_entry& e) {
          equals_nocase(e.rel_path.c_str(), "default.xbe");
 }
 
+// The folder whose volume the output lands on: `out` or its nearest existing ancestor;
+// empty when there is none.
+std::string nearest_existing_folder(const char* out) {
+  std::string p = full_path_utf8(out);
+  while (!p.empty() && path_kind(p.c_str(), nullptr) != 2) {
+    const size_t cut = p.find_last_of("/\\");
+    if (cut == std::string::npos) return {};
+    // A root keeps its separator: C:\ and /.
+    std::string up = p.substr(0, cut == 0 || (cut == 2 && p[1] == ':') ? cut + 1 : cut);
+    if (up == p) return {};
+    p = std::move(up);
+  }
+  return p;
+}
+
+// Refuses an import the output's volume cannot hold, before anything is written (a full disk
+// found half-way leaves the player a half-written folder and a long wait). What the import
+// adds at its fullest: every file's size less the file it replaces, and the largest file once
+// more, whose ".part" stands beside the old file until the rename. The old default.xbe is
+// replaced only at the very end, so it frees nothing meanwhile. Where the free space cannot
+// be learnt, the write errors still tell.
+int check_free_space(const import_context* ctx, size_t xbe_index, const char* out) {
+  const std::string volume = nearest_existing_folder(out);
+  uint64_t free_bytes = 0;
+  if (volume.empty() || free_space(volume.c_str(), &free_bytes) != 0) return IMPORT_OK;
+  uint64_t needed = 0, largest = 0;
+  for (size_t i = 0; i < ctx->entries.size(); ++i) {
+    const import_entry& e = ctx->entries[i];
+    if (e.is_dir) continue;
+    uint64_t old_size = 0;
+    const std::string target = join_out_path(out, e.rel_path.c_str());
+    if (i == xbe_index || path_kind(target.c_str(), &old_size) != 1) old_size = 0;
+    needed += e.size > old_size ? e.size - old_size : 0;
+    largest = std::max(largest, e.size);
+  }
+  needed += largest;
+  if (needed <= free_bytes) return IMPORT_OK;
+  set_import_error(
+      ctx->result, "not enough free space in %s: the import needs %.1f MB more, %.1f MB are free",
+      out, static_cast<double>(needed) / 1048576.0, static_cast<double>(free_bytes) / 1048576.0);
+  return IMPORT_ERR_OUTPUT_IO;
+}
+
 // Steps after the first checks; `ctx`, `job` and every file they hold are released by
 // their owners in import_game whatever happens here.
 int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
@@ -91,8 +134,24 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     return x.image_offset < y.image_offset;
   });
 
+  status = check_free_space(ctx, xbe_index, out);
+  if (status != IMPORT_OK) return status;
+
   if (make_dirs(out) != 0) {
     set_import_error(result, "cannot create output folder %s", out);
+    return IMPORT_ERR_OUTPUT_IO;
+  }
+  // Held until every file is in place: two imports into one folder would share the ".part"
+  // names, and with bad timing one would report success with a file the other truncated.
+  const std::string lock_path = join_out_path(out, IMPORT_LOCK_NAME);
+  file_lock lock;
+  const int locked = lock.lock(lock_path.c_str());
+  if (locked == 1) {
+    set_import_error(result, "another import is writing into %s", out);
+    return IMPORT_ERR_OUTPUT_IO;
+  }
+  if (locked != 0) {
+    set_import_error(result, "cannot create %s", lock_path.c_str());
     return IMPORT_ERR_OUTPUT_IO;
   }
   job->buffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK]);
@@ -157,7 +216,14 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 
   // A cancel that came with the last chunk still keeps the executable from its name.
   if ((status = check_cancel(ctx, job)) != IMPORT_OK) return status;
-  if (rename_replace(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
+  // default.xbe under its name tells the launcher the folder is complete: after a power cut
+  // that must still be true, so every file written is on the disk before it takes its name,
+  // and the name itself is on the disk before the import reports success.
+  if (flush_file_system(out) != 0) {
+    set_import_error(result, "cannot flush the files written into %s (disk error?)", out);
+    return IMPORT_ERR_OUTPUT_IO;
+  }
+  if (rename_replace_durable(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
     set_import_error(result, "cannot rename %s to %s", xbe_part.path().c_str(), xbe_target.c_str());
     return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"
   }
@@ -191,7 +257,11 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
       set_import_error(result, "no source given");
       return IMPORT_ERR_NO_SOURCE;
     }
-    if (!is_safe_output_path(out)) {
+    // Judged on the spelling and on the full path too: /tmp/.., C:\windows\.. and C:. spell a
+    // root without looking like one.
+    const std::string full_out = out ? full_path_utf8(out) : std::string();
+    if (!is_safe_output_path(out) ||
+        (!full_out.empty() && !is_safe_output_path(full_out.c_str()))) {
       set_import_error(result,
                        "refusing output path \"%s\": it is empty, a drive/filesystem root or "
                        "\".\"/\"..\"",
@@ -202,10 +272,19 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
       set_import_error(result, "source not found: %s", source);
       return IMPORT_ERR_SOURCE_IO;
     }
-    const std::string full_source = full_path_utf8(source);
-    const std::string full_out = full_path_utf8(out);
-    if (!full_source.empty() && !full_out.empty() &&
-        equals_nocase(full_source.c_str(), full_out.c_str())) {
+    // Where both exist, by identity: a link or another spelling of the source folder is the
+    // source (its "x.part" files would be truncated by the copies of "x"), while "Game" and
+    // "game" on Linux are two folders. Where the output does not exist yet, by spelling.
+    file_identity source_id, out_id;
+    bool same = false;
+    if (identity_of(source, &source_id) == 0 && identity_of(out, &out_id) == 0) {
+      same = source_id == out_id;
+    } else {
+      const std::string full_source = full_path_utf8(source);
+      same = !full_source.empty() && !full_out.empty() &&
+             equals_nocase(full_source.c_str(), full_out.c_str());
+    }
+    if (same) {
       set_import_error(result, "output folder is the source folder");
       return IMPORT_ERR_BAD_OUTPUT;
     }

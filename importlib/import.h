@@ -56,6 +56,11 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
 int import_game_cancellable(const char* source, const char* out, progress_fn progress, void* user,
                             import_result* result, const std::atomic<int>* cancel);
 
+// The lock file an import holds in its output folder while it writes there, so that a second
+// import into the same folder fails at once instead of sharing its ".part" files. Removed at
+// the end; one left by a killed import is taken over by the next.
+inline constexpr char IMPORT_LOCK_NAME[] = "import.lock";
+
 // 1 if the file at the UTF-8 `path` has the supported digest, 0 otherwise (also when it is
 // missing, a folder or unreadable).
 int is_supported_xbe(const char* path);

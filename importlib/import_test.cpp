@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -451,6 +452,13 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
        [&](const std::string& out) { write_file(in(out, "media"), "in the way"); }, nothing,
        IMPORT_ERR_OUTPUT_IO,
        [&](const std::string& out) { return "cannot create folder " + in(out, "media"); }},
+      // The file being copied right now: listed shorter than it is by the time it is read.
+      {"source file grew after listing", src, nothing,
+       [&](const std::string&) { write_file(in(src, hook.first.c_str()), pattern_bytes(6000, 3)); },
+       IMPORT_ERR_SOURCE_IO,
+       [&](const std::string&) {
+         return "source changed during the import: " + in(src, hook.first.c_str());
+       }},
       {"a folder stands where the executable goes", src,
        [&](const std::string& out) { write_file(in(out, "default.xbe/keep"), "x"); }, nothing,
        IMPORT_ERR_OUTPUT_IO,
@@ -584,5 +592,104 @@ TEST(Import, CancelStopsBeforeTheNextChunk) {
     EXPECT_EQ(r.xbe_sha_ok, 0);
   }
 }
+
+// Spellings of a drive or file-system root that do not look like one.
+TEST(Import, RootSpellingsAreRefused) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+#ifdef _WIN32
+  std::vector<std::string> roots = {"C:\\windows\\..", "C:\\.", "C:\\windows\\..\\."};
+  if (full_path_utf8("C:.") == "C:\\") roots.push_back("C:.");  // no current folder on C:
+#else
+  const std::vector<std::string> roots = {"/tmp/..", "/./.", "/tmp/../.", "//tmp/.."};
+#endif
+  for (const std::string& root : roots) {
+    import_result r;
+    EXPECT_EQ(import_game((dir / "src").c_str(), root.c_str(), nullptr, nullptr, &r),
+              IMPORT_ERR_BAD_OUTPUT)
+        << root;
+    EXPECT_EQ(r.message, "refusing output path \"" + root +
+                             "\": it is empty, a drive/filesystem root or \".\"/\"..\"");
+  }
+}
+
+// "Output is the source" by what the folders are, not how they are spelt.
+TEST(Import, OutputIsTheSourceByIdentity) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+  const std::string src = dir / "src";
+  struct {
+    std::string source, out;
+    int status;
+  } cases[] = {
+#ifdef _WIN32
+      {"\\\\?\\" + full_path_utf8(src.c_str()), src, IMPORT_ERR_BAD_OUTPUT},
+#else
+      {src, dir / "alias", IMPORT_ERR_BAD_OUTPUT},  // a link to the source
+      {src, dir / "SRC", IMPORT_OK},                // another folder, spelt alike
+#endif
+  };
+#ifndef _WIN32
+  ASSERT_EQ(symlink("src", (dir / "alias").c_str()), 0);
+  ASSERT_EQ(make_dirs((dir / "SRC").c_str()), 0);
+#endif
+  const std::vector<std::string> before = list_tree(src);
+  for (const auto& c : cases) {
+    import_result r;
+    EXPECT_EQ(import_game(c.source.c_str(), c.out.c_str(), nullptr, nullptr, &r), c.status)
+        << c.out << ": " << r.message;
+    if (c.status != IMPORT_OK) {
+      EXPECT_STREQ(r.message, "output folder is the source folder");
+    }
+  }
+  EXPECT_EQ(list_tree(src), before) << "the source is untouched";
+}
+
+// Two imports into one folder at once: the second one stops before it writes anything. A
+// lock file left by a killed import does not stop the next.
+TEST(Import, OneImportAtATimeIntoAFolder) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", small_tree()));
+  const std::string src = dir / "src", out = dir / "out";
+  const std::string lock = join_out_path(out.c_str(), IMPORT_LOCK_NAME);
+  write_file(lock, "left by a killed import");
+  import_result second;
+  int second_status = 1;
+  after_xbe hook{
+      [&] { second_status = import_game(src.c_str(), out.c_str(), nullptr, nullptr, &second); }};
+  import_result r;
+  ASSERT_EQ(import_game(src.c_str(), out.c_str(), after_xbe::hook, &hook, &r), IMPORT_OK)
+      << r.message;
+  EXPECT_EQ(second_status, IMPORT_ERR_OUTPUT_IO);
+  EXPECT_EQ(second.message, "another import is writing into " + out);
+  EXPECT_EQ(second.files_copied, 0u);
+  EXPECT_EQ(wanted_tree(small_tree()).differences(out), "") << "the lock file is gone";
+}
+
+#ifndef _WIN32
+// Links planted at the ".part" names: the import never writes through them.
+TEST(Import, PlantedPartLinksAreNotWrittenThrough) {
+  std::vector<uint8_t> wrong = sample_xbe();
+  wrong[100] ^= 1;
+  for (bool right_build : {true, false}) {
+    temp_dir dir;
+    const disc_node tree = small_tree(right_build ? sample_xbe() : wrong);
+    ASSERT_TRUE(write_folder(dir / "src", tree));
+    write_file(dir / "victim", "not yours");
+    const std::string out = dir / "out";
+    ASSERT_EQ(make_dirs((out + "/maps").c_str()), 0);
+    for (const char* planted : {"default.xbe.part", "maps/a.map.part"})
+      ASSERT_EQ(symlink((dir / "victim").c_str(), join_out_path(out.c_str(), planted).c_str()), 0);
+    import_result r;
+    EXPECT_EQ(import_game((dir / "src").c_str(), out.c_str(), nullptr, nullptr, &r),
+              right_build ? IMPORT_OK : IMPORT_ERR_WRONG_BUILD)
+        << r.message;
+    EXPECT_EQ(read_text(dir / "victim"), "not yours");
+    if (right_build) {
+      EXPECT_EQ(wanted_tree(tree).differences(out), "");
+    }
+  }
+}
+#endif
 
 }  // namespace

@@ -58,6 +58,8 @@ int xbe_undo_media_patch(const char* path, int restore, uint32_t* places) {
         std::fputc(MEDIA_PATCH_RETAIL_BYTE, f.get()) == EOF)
       return -1;
   }
+  // Written back into a ".part" that is about to take its name: on the disk first.
+  if (flush_written_file(f.get()) != 0) return -1;
   return std::fclose(f.release()) == 0 ? 1 : -1;
 }
 

@@ -128,6 +128,8 @@ int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_
 }
 
 std::string import_failure_text(int status, const char* message) {
+  // -9 carries no message: the library had no memory to write one.
+  if (status == IMPORT_ERR_NO_MEMORY && (!message || !*message)) message = "out of memory";
   char text[1200];
   std::snprintf(text, sizeof text, "The import did not finish:\n\n%s\n\n%s", message ? message : "",
                 status == IMPORT_ERR_WRONG_BUILD

@@ -227,7 +227,9 @@ TEST(ImportFailure, TwoPartMessage) {
             "runs one version of Quillmoor only (the original retail disc). Nothing of yours was "
             "changed.");
   EXPECT_EQ(import_failure_text(-9, ""),
-            "The import did not finish:\n\n\n\nNothing of yours was changed.");
+            "The import did not finish:\n\nout of memory\n\nNothing of yours was changed.");
+  EXPECT_EQ(import_failure_text(-9, nullptr),
+            "The import did not finish:\n\nout of memory\n\nNothing of yours was changed.");
 }
 
 TEST(CommandLine, ArgumentsAfterTheProgramName) {

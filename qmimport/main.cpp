@@ -94,7 +94,10 @@ int run_import(const char* source, const char* out) {
   double elapsed = std::difftime(std::time(nullptr), start);
   if (last_percent >= 0) write_text(stderr, "\n");
   if (status != IMPORT_OK) {
-    write_text(stderr, format("qmimport: error %d: %s\n", status, result.message));
+    // -9 carries no message: the library had no memory to write one.
+    const bool no_memory = status == IMPORT_ERR_NO_MEMORY && !result.message[0];
+    write_text(stderr, format("qmimport: error %d: %s\n", status,
+                              no_memory ? "out of memory" : result.message));
     return 1;
   }
   std::string report =

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "fs.h"
+#include "hostile_images.h"
 #include "image_writer.h"
+#include "import.h"
 #include "paths.h"
 #include "proc_limits.h"
 #include "sample_xbe.h"
@@ -326,8 +328,11 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
     ASSERT_TRUE(run_process_killed_after(exe, {src, out}, delay, &killed, writing(out)));
     hits += killed;
     if (!killed) range = std::max(range / 2, 1000L);  // this run was quicker than the timed one
+    // A killed import leaves its lock file behind; the next import takes it over.
+    const std::string lock = join_out_path(out.c_str(), IMPORT_LOCK_NAME), aside = out + ".lock";
     for (const std::string& rel : list_tree(out)) {
-      if (rel.back() == '/' || (rel.size() >= 5 && rel.compare(rel.size() - 5, 5, ".part") == 0))
+      if (rel.back() == '/' || (rel.size() >= 5 && rel.compare(rel.size() - 5, 5, ".part") == 0) ||
+          rel == IMPORT_LOCK_NAME)
         continue;
       auto it = want.files.find(rel);
       ASSERT_NE(it, want.files.end()) << rel;
@@ -335,8 +340,12 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
           << rel << " after " << delay << " us";
     }
     if (path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr) == 1) {
+      const bool stale_lock = rename_replace(lock.c_str(), aside.c_str()) == 0;
       EXPECT_EQ(want.differences(out), "")
           << "an executable with files missing, after " << delay << " us";
+      if (stale_lock) {
+        ASSERT_EQ(rename_replace(aside.c_str(), lock.c_str()), 0);
+      }
     }
     process_output again = run_qmimport({src, out});
     EXPECT_EQ(again.exit_code, 0) << again.err;
@@ -379,5 +388,138 @@ TEST(ImportTool, InterruptedMidCopyIsCancelled) {
     EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 0);
   }
 }
+
+// Faults no test folder shows by itself, preloaded into the tool: a listing that breaks off,
+// and a disk with too little room (what the import adds: each file less the one it replaces,
+// plus the largest file once more; the old executable is replaced only at the very end).
+TEST(ImportTool, ListingErrorAndTooLittleSpace) {
+  const uint64_t MiB = 1 << 20, xbe = sample_xbe().size();
+  const disc_node tree =
+      dir_node("", {file_node("default.xbe", sample_xbe()),
+                    dir_node("maps", {file_node("a.bin", pattern_bytes(1 * MiB, 1)),
+                                      file_node("b.bin", pattern_bytes(3 * MiB, 2))})});
+  const uint64_t fresh = xbe + 4 * MiB + 3 * MiB, over_old = xbe + 1 * MiB + 3 * MiB;
+  struct {
+    const char* what;
+    bool old_copy;  // the output already holds default.xbe and maps/b.bin
+    std::vector<std::pair<std::string, std::string>> faults;
+    uint64_t needed;  // 0: the import must succeed
+  } cases[] = {
+      {"readdir fails", false, {{"QM_FAULT_READDIR", "1"}}, 0},
+      {"one byte short", false, {{"QM_FAULT_FREE_BYTES", std::to_string(fresh - 1)}}, fresh},
+      {"just enough", false, {{"QM_FAULT_FREE_BYTES", std::to_string(fresh)}}, 0},
+      {"over an old copy, one byte short",
+       true,
+       {{"QM_FAULT_FREE_BYTES", std::to_string(over_old - 1)}},
+       over_old},
+      {"over an old copy, just enough",
+       true,
+       {{"QM_FAULT_FREE_BYTES", std::to_string(over_old)}},
+       0},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    const std::string src = dir / "src", out = dir / "out";
+    ASSERT_TRUE(write_folder(src, tree));
+    if (c.old_copy) {
+      write_file(out + "/default.xbe", pattern_bytes(static_cast<size_t>(xbe), 7));
+      write_file(out + "/maps/b.bin", pattern_bytes(3 * MiB, 8));
+    }
+    const std::vector<std::string> before = list_tree(out);
+    process_output r;
+    if (!run_qmimport_with_faults({src, out}, c.faults, &r))
+      GTEST_SKIP() << "no faults can be preloaded on this platform";
+    std::string error;
+    if (c.faults[0].first == "QM_FAULT_READDIR") {
+      error = "qmimport: error -3: cannot list folder " + src + "\n";
+    } else if (c.needed) {
+      char text[400];
+      std::snprintf(text, sizeof text,
+                    "qmimport: error -8: not enough free space in %s: the import needs %.1f MB "
+                    "more, %.1f MB are free\n",
+                    out.c_str(), c.needed / 1048576.0, (c.needed - 1) / 1048576.0);
+      error = text;
+    }
+    EXPECT_EQ(r.exit_code, error.empty() ? 0 : 1) << c.what << ": " << r.err;
+    if (error.empty()) {
+      EXPECT_EQ(wanted_tree(tree).differences(out), "") << c.what;
+    } else {
+      EXPECT_EQ(r.err, error) << c.what;
+      EXPECT_EQ(list_tree(out), before) << c.what << ": nothing written";
+    }
+  }
+}
+
+// Images built to exhaust memory end in a status under a 256 MiB limit; out of memory itself
+// (a smaller limit) is a status too, named by the tool.
+TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
+  const std::string too_many =
+      "qmimport: error -4: the source lists more entries or longer names than any game disc "
+      "(damaged image?)\n";
+  struct {
+    const char* what;
+    std::function<disc_image()> image;
+    unsigned long long limit;
+    std::string error;  // empty: the import succeeds
+  } cases[] = {
+      {"48 tables claiming 64 MiB each", claiming_tables_image, 256u << 20, ""},
+      {"131,196 paths of 11 KiB", [] { return crowded_image(46, 255, 39); }, 256u << 20, too_many},
+      {"302,760 entries in 64 MiB", [] { return crowded_image(0, 0, 90); }, 64u << 20,
+       "qmimport: error -9: out of memory\n"},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    ASSERT_TRUE(c.image().save(dir / "disc.iso"));
+    process_output r;
+    if (!run_process_memory_limited(sibling_exe("qmimport_sample"), {dir / "disc.iso", dir / "out"},
+                                    c.limit, &r))
+      GTEST_SKIP() << "no memory limit on this platform or in this build";
+    EXPECT_EQ(r.exit_code, c.error.empty() ? 0 : 1) << c.what << ": " << r.err;
+    if (!c.error.empty()) {
+      EXPECT_EQ(r.err, c.error) << c.what;
+    }
+  }
+}
+
+#ifndef _WIN32
+// Before default.xbe takes its name every file written is on the disk (one syncfs), and its
+// rename is made durable (an fsync of the folder) before the import reports success.
+TEST(ImportTool, FilesAreOnTheDiskBeforeTheExecutableTakesItsName) {
+  const std::string strace = "/usr/bin/strace";
+  if (path_kind(strace.c_str(), nullptr) != 1) GTEST_SKIP() << "no strace";
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
+  const std::string out = dir / "out", log = dir / "trace";
+  process_output r =
+      // LeakSanitizer cannot run under ptrace.
+      run_process(strace, {"-f", "-qq", "-o", log, "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+                           "trace=syncfs,fsync,fdatasync,sync,rename,renameat,renameat2",
+                           sibling_exe("qmimport_sample"), dir / "src", out});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  // The calls in order, each as its name and, for renames, the name moved into place.
+  std::vector<std::string> calls;
+  for (const std::string& line : lines_of(read_text(log))) {
+    const size_t open = line.find('(');
+    const size_t name = line.find_last_of(' ', open) + 1;
+    if (open == std::string::npos || line.find(" = 0") == std::string::npos) continue;
+    std::string call = line.substr(name, open - name);
+    if (call.rfind("rename", 0) == 0) {
+      const size_t to = line.rfind(", \"");
+      call = "rename " + line.substr(to + 3, line.find('"', to + 3) - to - 3);
+    }
+    calls.push_back(call);
+  }
+  const std::string xbe = "rename " + join_out_path(out.c_str(), "default.xbe");
+  const size_t at = std::find(calls.begin(), calls.end(), xbe) - calls.begin();
+  ASSERT_LT(at, calls.size()) << "no rename of the executable traced";
+  size_t synced = at;
+  for (size_t i = 0; i < at; ++i)
+    if (calls[i] == "syncfs") synced = i;
+  ASSERT_LT(synced, at) << "no syncfs before the executable's rename";
+  for (size_t i = synced; i < at; ++i) EXPECT_NE(calls[i].substr(0, 7), "rename ") << calls[i];
+  EXPECT_NE(std::find(calls.begin() + at, calls.end(), "fsync"), calls.end())
+      << "the rename is not flushed";
+}
+#endif
 
 }  // namespace

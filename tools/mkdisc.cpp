@@ -3,12 +3,17 @@
 //   mkdisc sample <out.iso> [partition-base]   the sample disc as an image; the base defaults
 //                                              to 0x18300000 (Redump layout), written sparsely
 //   mkdisc extract-sample <folder>             the same tree as an extracted copy
+//   mkdisc claiming-tables <out.iso>           48 nested tables claiming 64 MiB each
+//   mkdisc crowded <out.iso> <tables> [levels name-length]
+//                                              levels of folders (46 of 255-byte names)
+//                                              over that many tables of 3,364 empty files
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "hostile_images.h"
 #include "image_writer.h"
 
 namespace {
@@ -16,7 +21,9 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: mkdisc sample <out.iso> [partition-base]\n"
-               "       mkdisc extract-sample <folder>\n");
+               "       mkdisc extract-sample <folder>\n"
+               "       mkdisc claiming-tables <out.iso>\n"
+               "       mkdisc crowded <out.iso> <tables> [levels name-length]\n");
   return 2;
 }
 
@@ -46,6 +53,23 @@ int main(int argc, char** argv) {
   }
   if (mode == "extract-sample" && argc == 3) {
     if (!write_folder(argv[2], sample_tree())) {
+      std::fprintf(stderr, "mkdisc: cannot write %s\n", argv[2]);
+      return 1;
+    }
+    return 0;
+  }
+  if ((mode == "claiming-tables" && argc == 3) || (mode == "crowded" && (argc == 4 || argc == 6))) {
+    const bool crowded = mode == "crowded";
+    const int tables = crowded ? std::atoi(argv[3]) : 0;
+    const int levels = argc == 6 ? std::atoi(argv[4]) : 46;
+    const int name_length = argc == 6 ? std::atoi(argv[5]) : 255;
+    if (crowded && (tables < 1 || tables > 3364 || levels < 0 || levels > 46 || name_length < 3 ||
+                    name_length > 255))
+      return usage();
+    const disc_image image = crowded
+                                 ? crowded_image(levels, static_cast<size_t>(name_length), tables)
+                                 : claiming_tables_image();
+    if (!image.save(argv[2])) {
       std::fprintf(stderr, "mkdisc: cannot write %s\n", argv[2]);
       return 1;
     }

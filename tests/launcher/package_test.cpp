@@ -1,5 +1,5 @@
 // The shipped OpenQuillmoor.exe as a file: a GUI program that needs no DLL beyond the
-// system's, with its manifest and version resource.
+// system's, with its manifest and version resource; and the tool's manifest.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -96,6 +96,20 @@ TEST(LauncherPackage, ManifestAndVersion) {
   EXPECT_NE(text.find(L"OriginalFilename"), std::wstring::npos);
   EXPECT_NE(text.find(L"OpenQuillmoor.exe"), std::wstring::npos);
   EXPECT_NE(text.find(L"FileVersion"), std::wstring::npos);
+}
+
+// The shipped tool asks for long paths too: game folders nest deep.
+TEST(ToolPackage, LongPathAwareManifest) {
+  const std::string tool = exe_dir() + "\\..\\..\\qmimport\\qmimport.exe";
+  mapped_image image(tool);
+  ASSERT_TRUE(image.module()) << tool;
+  std::string manifest = resource_text(image.module(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  EXPECT_NE(manifest.find("<longPathAware "
+                          "xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true"
+                          "</longPathAware>"),
+            std::string::npos)
+      << manifest;
+  EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
 }
 
 }  // namespace

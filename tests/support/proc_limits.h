@@ -1,9 +1,11 @@
 // Running a program under conditions that end an import abnormally: a file-size limit that
-// makes writes fail like a full disk, a kill or a signal at a chosen moment.
+// makes writes fail like a full disk, a memory limit, faults preloaded into it, and a kill or
+// a signal at a chosen moment.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testutil.h"
@@ -31,6 +33,18 @@ bool run_process_file_limited(const std::string& exe, const std::vector<std::str
 bool run_process_signalled(const std::string& exe, const std::vector<std::string>& args,
                            int signal_number, const std::function<bool()>& armed,
                            process_output* result, bool* sent);
+
+// Like run_process, with the program's address space limited to `max_bytes`, so that an
+// allocation past it fails. False, with nothing run, where the platform has no such limit or
+// the build's sanitizers need terabytes of address space for themselves.
+bool run_process_memory_limited(const std::string& exe, const std::vector<std::string>& args,
+                                unsigned long long max_bytes, process_output* result);
+
+// Runs the import tool as the tests build it with the faults of fault_shim.cpp preloaded and
+// switched on by `faults` (environment variables). False, with nothing run, where unsupported.
+bool run_qmimport_with_faults(const std::vector<std::string>& args,
+                              const std::vector<std::pair<std::string, std::string>>& faults,
+                              process_output* result);
 
 // Starts the program with its output discarded and kills it outright `delay_us`
 // microseconds after `armed()` first returns true (polled every 0.2 ms; no `armed` means

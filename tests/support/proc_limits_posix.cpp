@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "proc_limits.h"
 
@@ -47,6 +48,35 @@ bool run_process_signalled(const std::string& exe, const std::vector<std::string
       nanosleep(&tick, nullptr);
     }
     *sent = kill(pid, signal_number) == 0;
+  });
+  return true;
+}
+
+bool run_process_memory_limited(const std::string& exe, const std::vector<std::string>& args,
+                                unsigned long long max_bytes, process_output* result) {
+#if defined(__SANITIZE_ADDRESS__)
+  (void)exe, (void)args, (void)max_bytes, (void)result;
+  return false;
+#else
+  *result = run_process_prepared(exe, args, [max_bytes] {
+    struct rlimit limit = {static_cast<rlim_t>(max_bytes), static_cast<rlim_t>(max_bytes)};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+  });
+  return true;
+#endif
+}
+
+bool run_qmimport_with_faults(const std::vector<std::string>& args,
+                              const std::vector<std::pair<std::string, std::string>>& faults,
+                              process_output* result) {
+  const std::string shim = exe_dir() + "/libqm_fault_shim.so";
+  *result = run_process_prepared(sibling_exe("qmimport_sample"), args, [&] {
+    setenv("LD_PRELOAD", shim.c_str(), 1);
+    // The sanitizers' runtime wants to come first among the libraries; the shim does.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(),
+           1);
+    for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
   });
   return true;
 }

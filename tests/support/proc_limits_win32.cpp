@@ -15,3 +15,14 @@ bool run_process_killed_after(const std::string&, const std::vector<std::string>
                               const std::function<bool()>&, long*) {
   return false;
 }
+
+bool run_process_memory_limited(const std::string&, const std::vector<std::string>&,
+                                unsigned long long, process_output*) {
+  return false;
+}
+
+bool run_qmimport_with_faults(const std::vector<std::string>&,
+                              const std::vector<std::pair<std::string, std::string>>&,
+                              process_output*) {
+  return false;
+}

@@ -1,0 +1,53 @@
+// Faults that a test cannot stage on a real file system, preloaded into the program under
+// test (LD_PRELOAD; POSIX only) and switched on by its environment:
+//   QM_FAULT_READDIR=1      every readdir fails with EIO, as on a failing drive
+//   QM_FAULT_FREE_BYTES=N   statvfs reports N bytes available to the user
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+template <typename Fn>
+Fn next(const char* name) {
+  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+template <typename Entry>
+Entry* failed_readdir(DIR* dir, const char* name) {
+  if (std::getenv("QM_FAULT_READDIR")) {
+    errno = EIO;
+    return nullptr;
+  }
+  return next<Entry* (*)(DIR*)>(name)(dir);
+}
+
+template <typename Stat>
+int faked_statvfs(const char* path, Stat* st, const char* name) {
+  int status = next<int (*)(const char*, Stat*)>(name)(path, st);
+  const char* free_bytes = std::getenv("QM_FAULT_FREE_BYTES");
+  if (status == 0 && free_bytes) {
+    st->f_frsize = 1;  // so that any byte count is exact
+    st->f_bavail = std::strtoull(free_bytes, nullptr, 10);
+  }
+  return status;
+}
+
+}  // namespace
+
+// Both names: which one a program calls depends on how it was built (_FILE_OFFSET_BITS).
+extern "C" struct dirent* readdir(DIR* dir) {
+  return failed_readdir<struct dirent>(dir, "readdir");
+}
+extern "C" struct dirent64* readdir64(DIR* dir) {
+  return failed_readdir<struct dirent64>(dir, "readdir64");
+}
+extern "C" int statvfs(const char* path, struct statvfs* st) {
+  return faked_statvfs(path, st, "statvfs");
+}
+extern "C" int statvfs64(const char* path, struct statvfs64* st) {
+  return faked_statvfs(path, st, "statvfs64");
+}
