@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "byte_order.h"
 #include "import.h"
 #include "lz4.h"
 
@@ -29,14 +30,6 @@ constexpr uint64_t CSO_SPLIT_TAIL = COMPRESSED_SECTOR + 1024;
 
 // Entries read per call while loading an index: 64 KiB at a time.
 constexpr size_t INDEX_WINDOW = 16384;
-
-uint32_t get_u32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t get_u64(const uint8_t* p) {
-  return get_u32(p) | static_cast<uint64_t>(get_u32(p + 4)) << 32;
-}
 
 uint64_t entry_pos(uint32_t entry) {
   return static_cast<uint64_t>(entry & ~LZ4_FLAG) << INDEX_SHIFT;
@@ -74,7 +67,7 @@ int load_entries(compressed_image* image, uint64_t pos, uint64_t count, stored_r
     const size_t n = count < INDEX_WINDOW ? static_cast<size_t>(count) : INDEX_WINDOW;
     if (read(user, pos, window.data(), n * 4) != 0)
       return fail(reason, IMPORT_ERR_SOURCE_IO, "cannot read the index at 0x%" PRIx64, pos);
-    for (size_t i = 0; i < n; ++i) image->index.push_back(get_u32(&window[4 * i]));
+    for (size_t i = 0; i < n; ++i) image->index.push_back(le32(&window[4 * i]));
     pos += n * 4;
     count -= n;
   }
@@ -174,16 +167,15 @@ int open_cci(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
     if (read(user, start, h, sizeof h) != 0)
       return fail(reason, IMPORT_ERR_SOURCE_IO, "%scannot read the header", part.text);
     int status;
-    if (get_u32(h) != CCI_MAGIC)
-      return fail(reason, IMPORT_ERR_DAMAGED, "%sno CCIM magic", part.text);
-    if ((status = check_field(get_u32(h + 4), CCI_HEADER, "header size", part, reason)) ||
-        (status = check_field(get_u32(h + 24), COMPRESSED_SECTOR, "block size", part, reason)) ||
+    if (le32(h) != CCI_MAGIC) return fail(reason, IMPORT_ERR_DAMAGED, "%sno CCIM magic", part.text);
+    if ((status = check_field(le32(h + 4), CCI_HEADER, "header size", part, reason)) ||
+        (status = check_field(le32(h + 24), COMPRESSED_SECTOR, "block size", part, reason)) ||
         (status = check_field(h[28], CCI_VERSION, "version", part, reason)) ||
         (status = check_field(h[29], INDEX_SHIFT, "index alignment", part, reason)) ||
-        (status = check_size(get_u64(h + 8), image->sectors, part, reason)))
+        (status = check_size(le64(h + 8), image->sectors, part, reason)))
       return status;
-    const uint64_t sectors = get_u64(h + 8) / COMPRESSED_SECTOR;
-    const uint64_t index_at = get_u64(h + 16);
+    const uint64_t sectors = le64(h + 8) / COMPRESSED_SECTOR;
+    const uint64_t index_at = le64(h + 16);
     // The index must be in the file before it is allocated: a header cannot make us reserve
     // more than the part holds.
     if (index_at < CCI_HEADER || index_at > size || (size - index_at) / 4 < sectors + 1)
@@ -224,14 +216,14 @@ int open_cso(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
   if (read(user, 0, h, sizeof h) != 0)
     return fail(reason, IMPORT_ERR_SOURCE_IO, "cannot read the header");
   int status;
-  if (get_u32(h) != CSO_MAGIC) return fail(reason, IMPORT_ERR_DAMAGED, "no CISO magic");
-  if ((status = check_field(get_u32(h + 4), CSO_HEADER, "header size", none, reason)) ||
-      (status = check_field(get_u32(h + 16), COMPRESSED_SECTOR, "block size", none, reason)) ||
+  if (le32(h) != CSO_MAGIC) return fail(reason, IMPORT_ERR_DAMAGED, "no CISO magic");
+  if ((status = check_field(le32(h + 4), CSO_HEADER, "header size", none, reason)) ||
+      (status = check_field(le32(h + 16), COMPRESSED_SECTOR, "block size", none, reason)) ||
       (status = check_field(h[20], CSO_VERSION, "version", none, reason)) ||
       (status = check_field(h[21], INDEX_SHIFT, "index alignment", none, reason)) ||
-      (status = check_size(get_u64(h + 8), 0, none, reason)))
+      (status = check_size(le64(h + 8), 0, none, reason)))
     return status;
-  const uint64_t sectors = get_u64(h + 8) / COMPRESSED_SECTOR;
+  const uint64_t sectors = le64(h + 8) / COMPRESSED_SECTOR;
   // In the file before it is allocated, as for CCI.
   if ((part_sizes[0] - CSO_HEADER) / 4 < sectors + 1)
     return fail(reason, IMPORT_ERR_DAMAGED,
@@ -295,7 +287,7 @@ int open_cso(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
 
 int compressed_kind_of(const void* head, size_t len) {
   if (len < 4) return COMPRESSED_NONE;
-  const uint32_t magic = get_u32(static_cast<const uint8_t*>(head));
+  const uint32_t magic = le32(static_cast<const uint8_t*>(head));
   return magic == CCI_MAGIC   ? COMPRESSED_CCI
          : magic == CSO_MAGIC ? COMPRESSED_CSO
                               : COMPRESSED_NONE;
@@ -366,7 +358,7 @@ int compressed_decode(const compressed_image& image, uint64_t sector, const comp
     if (block.len < 4)
       return fail(reason, IMPORT_ERR_DAMAGED,
                   "block %" PRIu64 ": %u bytes cannot hold an LZ4 length", sector, block.len);
-    const uint32_t len = get_u32(record);
+    const uint32_t len = le32(record);
     if (len > block.len - 4)
       return fail(reason, IMPORT_ERR_DAMAGED,
                   "block %" PRIu64 ": LZ4 length %" PRIu32 " does not fit in its %u bytes", sector,

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_order.h"
 #include "charsets.h"
 
 namespace {
@@ -18,10 +19,6 @@ constexpr size_t CERT_TITLE_UNITS = 40;
 constexpr size_t CERT_REGION_AT = 0xA0;
 constexpr size_t CERT_VERSION_AT = 0xAC;
 constexpr size_t CERT_NEEDED = CERT_VERSION_AT + 4;  // the fields read, not the whole record
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 int read_field(const xbe_source& source, uint64_t offset, void* out, size_t len) {
   if (offset > source.size || source.size - offset < len) return XBE_INFO_DAMAGED;

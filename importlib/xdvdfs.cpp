@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "byte_order.h"
 #include "charsets.h"
 #include "entries.h"
 #include "format_hint.h"
@@ -34,12 +35,6 @@ constexpr uint32_t MAX_NODES = 0x10000;
 // that is read and kept, whatever size the image claims. 48 nested tables claiming 64 MiB
 // each (a sparse 3.3 GB image) took an import to 3 GB when read whole, to 18 MB like this.
 constexpr uint32_t MAX_REACHABLE_TABLE = 4 * 0xFFFF + 14 + 255;
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 const char* folder_label(const char* dir_rel) { return dir_rel ? dir_rel : "(root)"; }
 
