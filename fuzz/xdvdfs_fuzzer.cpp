@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "compressed_image.h"
 #include "entries.h"
 #include "xdvdfs.h"
 #include "xdvdfs_input.h"
@@ -35,7 +36,7 @@ void check_listing(const import_context& ctx, int status, const import_result& r
     if (e.is_dir) {
       require(e.size == 0 && e.image_offset == 0, "folders carry no data");
     } else if (e.size != 0) {
-      require(e.image_offset <= ctx.image_size && e.size <= ctx.image_size - e.image_offset,
+      require(e.image_offset <= ctx.image.size() && e.size <= ctx.image.size() - e.image_offset,
               "file data inside the image");
     }
     // Every component is safe; the first is wanted; the parent folder came earlier.
@@ -66,18 +67,31 @@ void check_listing(const import_context& ctx, int status, const import_result& r
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::vector<uint8_t> image;  // the prefix stays zero: only the tail is ever copied
-  if (image.size() < FUZZ_IMPLIED_PREFIX + size) image.resize(FUZZ_IMPLIED_PREFIX + size);
-  if (size) std::memcpy(image.data() + FUZZ_IMPLIED_PREFIX, data, size);
-  const size_t image_size = FUZZ_IMPLIED_PREFIX + size;
+  // An input that starts as a CCI or CSO image is the whole image file, read through its
+  // index; any other is the partition from the volume descriptor on.
+  const bool compressed = compressed_kind_of(data, size) != COMPRESSED_NONE;
+  static std::vector<uint8_t> plain;  // the prefix stays zero: only the tail is ever copied
+  static std::vector<uint8_t> whole;
+  std::vector<uint8_t>& image = compressed ? whole : plain;
+  const size_t prefix = compressed ? 0 : FUZZ_IMPLIED_PREFIX;
+  const size_t image_size = prefix + size;
+  if (image.size() < image_size) image.resize(image_size);
+  if (size) std::memcpy(image.data() + prefix, data, size);
 
   import_result result{};
   import_context ctx;
   ctx.result = &result;
-  ctx.image.reset(fmemopen(image.data(), image_size, "rb"));
-  if (!ctx.image) return 0;
-  ctx.image_size = image_size;
-  int status = xdvdfs_list(&ctx, "fuzz.iso");
+  unique_file stream(fmemopen(image.data(), image_size, "rb"));
+  if (!stream) return 0;
+  std::string message;
+  int status = ctx.image.open_stream(std::move(stream), image_size, "fuzz.img", &message);
+  if (status == IMPORT_OK) {
+    status = xdvdfs_list(&ctx, "fuzz.img");
+  } else {
+    require(compressed && !message.empty() == (status != IMPORT_ERR_NO_MEMORY),
+            "only a compressed image can fail to open, with a message");
+    return 0;
+  }
   check_listing(ctx, status, result);
   return 0;
 }

@@ -28,8 +28,8 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
     part += ".part";
 
     unique_file own_source;
-    FILE* source = nullptr;
-    if (!entry->source_path.empty()) {
+    const bool from_folder = !entry->source_path.empty();
+    if (from_folder) {
       own_source.reset(open_utf8(entry->source_path.c_str(), "rb"));
       if (!own_source) {
         set_import_error(ctx->result, "cannot open %s", entry->source_path.c_str());
@@ -37,14 +37,11 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
       }
       // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
       std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
-      source = own_source.get();
-    } else {
-      source = ctx->image.get();
-      if (!source || seek_to(source, entry->image_offset) != 0) {
-        set_import_error(ctx->result, "seek failed in image");
-        return IMPORT_ERR_SOURCE_IO;
-      }
+    } else if (!ctx->image.is_open() || entry->image_offset > ctx->image.size()) {
+      set_import_error(ctx->result, "seek failed in image");
+      return IMPORT_ERR_SOURCE_IO;
     }
+    FILE* const source = own_source.get();
 
     // Declared before the stream, so that on every way out the file is closed before it is
     // deleted (Windows cannot delete an open file).
@@ -61,22 +58,27 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
 
     int status = IMPORT_OK;
     uint8_t* buffer = job->buffer.get();
-    const uint64_t source_base = entry->source_path.empty() ? entry->image_offset : 0;
     // Unhashed files are copied inside the kernel where it can: with the data never passing
     // through the buffer, the import keeps up with a plain `cp` (see docs/performance.md).
     // Anything that stops it, the end of the source or a full disk included, hands over to
-    // reading and writing, which finds and reports the cause.
+    // reading and writing, which finds and reports the cause. Compressed images are decoded
+    // into the buffer, never copied this way.
     bool in_kernel = hash == nullptr;
     uint64_t copied = 0;
     for (uint64_t left = entry->size; left > 0;) {
       if ((status = check_cancel(ctx, job)) != IMPORT_OK) break;
       size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
       if (in_kernel) {
-        const uint64_t n = copy_in_kernel(source, source_base + copied, out.get(), chunk);
+        FILE* in = source;
+        uint64_t at = copied, avail = left;
+        if (!from_folder && !ctx->image.stored_span(entry->image_offset + copied, &in, &at, &avail))
+          in = nullptr;
+        const uint64_t n =
+            in ? copy_in_kernel(in, at, out.get(), avail < chunk ? avail : chunk) : 0;
         if (n == 0) {
           in_kernel = false;
           if (copied != 0 &&
-              (seek_to(source, source_base + copied) != 0 || seek_to(out.get(), copied) != 0)) {
+              ((from_folder && seek_to(source, copied) != 0) || seek_to(out.get(), copied) != 0)) {
             set_import_error(ctx->result, "read error in %s (truncated source?)",
                              entry->rel_path.c_str());
             status = IMPORT_ERR_SOURCE_IO;
@@ -86,10 +88,20 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
         }
         chunk = static_cast<size_t>(n);
       } else {
-        if (!read_exact(source, buffer, chunk)) {
-          set_import_error(ctx->result, "read error in %s (truncated source?)",
-                           entry->rel_path.c_str());
-          status = IMPORT_ERR_SOURCE_IO;
+        std::string why;
+        const bool read = from_folder
+                              ? read_exact(source, buffer, chunk)
+                              : (status = ctx->image.read(entry->image_offset + copied, buffer,
+                                                          chunk, &why)) == IMPORT_OK;
+        if (!read) {
+          // A block that does not decode is damage, worded by the image, as is a part that
+          // cannot be read; a file that ends early is the source's.
+          if (status != IMPORT_ERR_DAMAGED) status = IMPORT_ERR_SOURCE_IO;
+          if (!why.empty())
+            set_import_error(ctx->result, "%s", why.c_str());
+          else
+            set_import_error(ctx->result, "read error in %s (truncated source?)",
+                             entry->rel_path.c_str());
           break;
         }
         if (hash) sha256_update(hash, buffer, chunk);
@@ -105,7 +117,7 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
       if (job->progress) job->progress(job->done, job->total, entry->rel_path.c_str(), job->user);
     }
     // A file that grew after it was listed would be copied short and pass for complete.
-    if (status == IMPORT_OK && own_source &&
+    if (status == IMPORT_OK && from_folder &&
         (seek_to(source, entry->size) != 0 || std::fgetc(source) != EOF)) {
       set_import_error(ctx->result, "source changed during the import: %s",
                        entry->source_path.c_str());

@@ -95,8 +95,8 @@ TEST(Copier, CopiesFromTheImageStreamAtTheOffset) {
   const auto image = pattern_bytes(3 * COPY_CHUNK, 9);
   write_file(dir / "disc.iso", image);
   copier cp;
-  cp.ctx.image.reset(open_utf8((dir / "disc.iso").c_str(), "rb"));
-  ASSERT_TRUE(cp.ctx.image);
+  std::string message;
+  ASSERT_EQ(cp.ctx.image.open((dir / "disc.iso").c_str(), &message), IMPORT_OK);
   const uint64_t offset = 12345, size = COPY_CHUNK + 777;
   import_entry e{"media/m.bin", "", offset, size, 0};
   ASSERT_EQ(cp.copy(e, dir / "m.bin"), IMPORT_OK) << cp.result.message;
@@ -151,7 +151,8 @@ TEST(Copier, FailuresLeaveNoPartAndTheOldTargetUntouched) {
   };
   for (auto& c : cases) {
     copier cp;
-    cp.ctx.image.reset(open_utf8((dir / "short.iso").c_str(), "rb"));
+    std::string message;
+    ASSERT_EQ(cp.ctx.image.open((dir / "short.iso").c_str(), &message), IMPORT_OK);
     EXPECT_EQ(cp.copy(c.entry, c.target), c.status) << c.what;
     EXPECT_EQ(cp.result.message, c.message) << c.what;
     EXPECT_EQ(path_kind((c.target + ".part").c_str(), nullptr), 0) << c.what << ": .part left";

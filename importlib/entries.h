@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fs.h"
+#include "image_reader.h"
 #include "import.h"
 
 // Deepest folder nesting below the source root that either lister accepts.
@@ -36,8 +37,7 @@ struct import_context {
   // The list in listing order; a folder always precedes everything below it.
   // count = entries.size(), capacity = entries.capacity().
   std::vector<import_entry> entries;
-  unique_file image;  // open image stream for an image source
-  uint64_t image_size = 0;
+  image_reader image;  // the open image of an image source
   uint64_t partition_base = 0;
   import_result* result = nullptr;  // messages and counters; every caller sets it first
   // Byte ranges [start, end) of the non-empty directory tables walked so far. A table that

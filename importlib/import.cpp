@@ -216,6 +216,13 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 
   // A cancel that came with the last chunk still keeps the executable from its name.
   if ((status = check_cancel(ctx, job)) != IMPORT_OK) return status;
+  // A part of the image that grew or shrank meanwhile (still being copied from the console,
+  // say) may have given some files bytes of another version of it.
+  std::string changed;
+  if (ctx->image.is_open() && ctx->image.check_unchanged(&changed) != IMPORT_OK) {
+    set_import_error(result, "%s", changed.c_str());
+    return IMPORT_ERR_SOURCE_IO;
+  }
   // default.xbe under its name tells the launcher the folder is complete: after a power cut
   // that must still be true, so every file written is on the disk before it takes its name,
   // and the name itself is on the disk before the import reports success.

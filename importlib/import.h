@@ -1,8 +1,9 @@
 // The import library's interface for its callers: the console tool and the launcher.
 //
-// import_game() turns the player's disc image (XDVDFS at any of the known partition offsets)
-// or extracted game folder into a verified game folder: only the files the game needs, each
-// written through a ".part" file, default.xbe checked against the one supported digest.
+// import_game() turns the player's disc image (XDVDFS at any of the known partition offsets,
+// as an ISO, a CCI or a CSO, whole or split in parts) or extracted game folder into a verified game
+// folder: only the files the game needs, each written through a ".part" file, default.xbe checked
+// against the one supported digest.
 #pragma once
 
 #include <atomic>
@@ -35,6 +36,8 @@ struct import_result {
   char xbe_sha_hex[65];             // digest of default.xbe as written; empty until copied
   char message[768];                // the failure's explanation; empty when none was set
   uint32_t xbe_media_patch_undone;  // places where an XISO tool's patch was undone; else 0
+  uint32_t image_parts;             // files of a disc image (more than 1 when split); else 0
+  char image_format[4];             // "CCI" or "CSO" for a compressed image; else empty
 };
 
 // Progress of one import. `total` is fixed before the first copy; `done` counts bytes

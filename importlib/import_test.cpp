@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "compressed_writer.h"
 #include "copier.h"
 #include "fs.h"
 #include "image_writer.h"
@@ -94,32 +95,53 @@ TEST(Import, FirstChecksInOrder) {
                                       "src/media/ui/f.bin", "src/readme.txt"}));
 }
 
-// The sample disc as an extracted folder and as an image at every partition base.
-TEST(Import, SampleFromFolderAndImagesAtEveryBase) {
+// The sample disc as an extracted folder, as an image at every partition base, and in every
+// form an image comes in (split, compressed, both), which must import the same bytes.
+TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
   const disc_node tree = sample_tree();
   const wanted_tree want(tree);
-  const uint64_t bases[] = {UINT64_MAX /* folder */, 0, REDUMP_PARTITION_BASE, 0xFD90000,
-                            0x2080000};
-  for (uint64_t base : bases) {
+  struct {
+    uint64_t base;  // UINT64_MAX: the extracted folder
+    image_form form;
+  } cases[] = {{UINT64_MAX, image_form::iso},
+               {0, image_form::iso},
+               {REDUMP_PARTITION_BASE, image_form::iso},
+               {0xFD90000, image_form::iso},
+               {0x2080000, image_form::iso},
+               {0, image_form::split_iso},
+               {0, image_form::cci},
+               {0x2080000, image_form::cci},
+               {0, image_form::split_cci},
+               {0, image_form::cso},
+               {0, image_form::split_cso},
+               {0, image_form::cso_one_stream}};
+  for (const auto& c : cases) {
+    const form_info& form = image_forms()[static_cast<size_t>(c.form)];
+    SCOPED_TRACE(std::string(form.what) + " at " + hex(c.base));
     temp_dir dir;
     std::string source = dir / "source";
-    if (base == UINT64_MAX) {
+    std::vector<std::string> parts;
+    if (c.base == UINT64_MAX) {
       ASSERT_TRUE(write_folder(source, tree));
     } else {
       image_options options;
-      options.partition_base = base;
-      source = dir / "disc.iso";
-      ASSERT_TRUE(write_image(source, tree, options));
+      options.partition_base = c.base;
+      // Parts cut inside files and sectors alike: 300,000 is no multiple of 2,048.
+      source = save_in_form(build_image(tree, options), c.form, dir / "disc", 300000, &parts);
+      ASSERT_NE(source, "");
+      ASSERT_EQ(parts.size() > 1, form.split);
     }
     const std::string out = dir / "game/sub";  // parents are created too
     import_result r;
     progress_trace trace;
     ASSERT_EQ(import_game(source.c_str(), out.c_str(), progress_trace::record, &trace, &r),
               IMPORT_OK)
-        << std::hex << base << ": " << r.message;
-    EXPECT_EQ(want.differences(out), "") << std::hex << base;
-    EXPECT_EQ(r.is_disc_image, base == UINT64_MAX ? 0 : 1);
-    EXPECT_EQ(r.partition_offset, base == UINT64_MAX ? 0 : base);
+        << r.message;
+    EXPECT_EQ(want.differences(out), "");
+    EXPECT_EQ(r.is_disc_image, c.base == UINT64_MAX ? 0 : 1);
+    EXPECT_EQ(r.partition_offset, c.base == UINT64_MAX ? 0 : c.base);
+    EXPECT_EQ(r.image_parts, parts.size());
+    EXPECT_STREQ(r.image_format, c.base == UINT64_MAX ? "" : form.format);
     EXPECT_EQ(r.files_copied, want.files.size());
     EXPECT_EQ(r.folders_created, want.folders);
     EXPECT_EQ(r.skipped_top_level, want.skipped);

@@ -1,6 +1,7 @@
 #include "xdvdfs.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -65,26 +66,26 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
 }  // namespace
 
 int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length) {
-  if (!ctx->image || position > ctx->image_size || length > ctx->image_size - position ||
-      length > SIZE_MAX)
-    return -1;
-  if (seek_to(ctx->image.get(), position) != 0) return -1;
-  if (std::fread(buffer, 1, static_cast<size_t>(length), ctx->image.get()) != length) return -1;
-  return 0;
+  if (!ctx->image.is_open() || length > SIZE_MAX) return -1;
+  std::string message;
+  const int status = ctx->image.read(position, buffer, static_cast<size_t>(length), &message);
+  if (status == IMPORT_OK) return 0;
+  // A compressed block that does not decode says so; anything else is the caller's to word.
+  if (status != IMPORT_ERR_DAMAGED) return -1;
+  set_import_error(ctx->result, "%s", message.c_str());
+  return IMPORT_ERR_DAMAGED;
 }
 
 int xdvdfs_open_image(import_context* ctx, const char* path) {
-  uint64_t size = 0;
-  if (path_kind(path, &size) != 1) {
-    set_import_error(ctx->result, "cannot open %s", path);
-    return IMPORT_ERR_SOURCE_IO;
+  std::string message;
+  const int status = ctx->image.open(path, &message);
+  if (status != IMPORT_OK) {
+    if (!message.empty()) set_import_error(ctx->result, "%s", message.c_str());
+    return status;
   }
-  ctx->image.reset(open_utf8(path, "rb"));
-  if (!ctx->image) {
-    set_import_error(ctx->result, "cannot open %s", path);
-    return IMPORT_ERR_SOURCE_IO;
-  }
-  ctx->image_size = size;
+  ctx->result->image_parts = static_cast<uint32_t>(ctx->image.part_count());
+  std::snprintf(ctx->result->image_format, sizeof ctx->result->image_format, "%s",
+                compressed_kind_name(ctx->image.compressed_kind()));
   return xdvdfs_list(ctx, path);
 }
 
@@ -92,8 +93,10 @@ int xdvdfs_list(import_context* ctx, const char* name) {
   uint8_t descriptor[SECTOR];
   for (uint64_t base : PARTITION_BASES) {
     const uint64_t at = base + DESCRIPTOR_OFFSET;
-    if (ctx->image_size < at || ctx->image_size - at < SECTOR) continue;
-    if (image_read_at(ctx, at, descriptor, SECTOR) != 0) continue;
+    if (ctx->image.size() < at || ctx->image.size() - at < SECTOR) continue;
+    const int read = image_read_at(ctx, at, descriptor, SECTOR);
+    if (read == IMPORT_ERR_DAMAGED) return read;
+    if (read != 0) continue;
     if (std::memcmp(descriptor, MAGIC, MAGIC_LEN) != 0 ||
         std::memcmp(descriptor + SECTOR - MAGIC_LEN, MAGIC, MAGIC_LEN) != 0)
       continue;
@@ -104,7 +107,7 @@ int xdvdfs_list(import_context* ctx, const char* name) {
   }
   // Say what the file is instead, when it is something players pick by mistake.
   uint8_t head[FORMAT_HINT_BYTES];
-  const uint64_t head_len = ctx->image_size < sizeof head ? ctx->image_size : sizeof head;
+  const uint64_t head_len = ctx->image.size() < sizeof head ? ctx->image.size() : sizeof head;
   std::string hint;
   try {
     if (image_read_at(ctx, 0, head, head_len) == 0) hint = format_hint_line(head, head_len);
@@ -131,19 +134,20 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
     return IMPORT_ERR_DAMAGED;
   }
   const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
-  auto unreadable = [&] {
+  auto unreadable = [&](int read) -> int {
+    if (read == IMPORT_ERR_DAMAGED) return read;
     set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
                      static_cast<unsigned>(sector));
     return IMPORT_ERR_DAMAGED;
   };
   // Bounds first: a damaged size must not cost 64 MiB of memory before the read fails.
-  if (position > ctx->image_size || size > ctx->image_size - position) return unreadable();
+  if (position > ctx->image.size() || size > ctx->image.size() - position) return unreadable(-1);
   try {
     // An empty table is known by its first four bytes: many folders may share one, and a
     // shared 64 MiB table of 0xFF must not be read again for each of them.
     uint8_t head[4];
     if (size >= 4) {
-      if (image_read_at(ctx, position, head, 4) != 0) return unreadable();
+      if (int read = image_read_at(ctx, position, head, 4)) return unreadable(read);
       if (head[0] == 0xFF && head[1] == 0xFF && head[2] == 0xFF && head[3] == 0xFF)
         return IMPORT_OK;
     }
@@ -157,7 +161,7 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
     std::unique_ptr<uint8_t[]> table(new uint8_t[kept]);
     std::unique_ptr<uint8_t[]> visited(new uint8_t[slots]());
     std::unique_ptr<uint16_t[]> stack(new uint16_t[slots]);
-    if (image_read_at(ctx, position, table.get(), kept) != 0) return unreadable();
+    if (int read = image_read_at(ctx, position, table.get(), kept)) return unreadable(read);
     const uint8_t* t = table.get();
 
     // In-order walk (left, node, right). The visited flags turn any loop into an error and
@@ -231,7 +235,7 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
     return xdvdfs_walk_dir(ctx, sector, size, child.c_str(), depth + 1);
   }
   const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
-  if (size != 0 && (position > ctx->image_size || size > ctx->image_size - position)) {
+  if (size != 0 && (position > ctx->image.size() || size > ctx->image.size() - position)) {
     set_import_error(ctx->result, "image is truncated: %s%s%s lies past the end of the file",
                      parent, slash, name.c_str());
     return IMPORT_ERR_DAMAGED;

@@ -100,11 +100,19 @@ int run_import(const char* source, const char* out) {
                               no_memory ? "out of memory" : result.message));
     return 1;
   }
-  std::string report =
-      format("source    %s (%s", source, result.is_disc_image ? "disc image" : "folder");
-  if (result.is_disc_image)
+  // "q.1.cci (CCI disc image in 2 parts, game partition at 0x0)": a plain whole image says
+  // neither.
+  std::string report = format("source    %s (", source);
+  if (result.is_disc_image) {
+    if (result.image_format[0]) report += format("%s ", result.image_format);
+    report += "disc image";
+    if (result.image_parts > 1)
+      report += format(" in %u parts", static_cast<unsigned>(result.image_parts));
     report += format(", game partition at 0x%llX",
                      static_cast<unsigned long long>(result.partition_offset));
+  } else {
+    report += "folder";
+  }
   report += ")\n";
   report += format("output    %s\n", out);
   report += format("copied    %u files, %u folders, %llu bytes (%.1f MB) in %.1f s\n",

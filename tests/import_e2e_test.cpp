@@ -33,12 +33,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-std::string hex(uint64_t v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
-}
-
 // Characters (not bytes) of UTF-8 text.
 size_t utf8_chars(const std::string& text) {
   return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "fs.h"
 
 namespace {
 
@@ -216,4 +219,60 @@ void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value) {
 uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos) {
   return bytes.at(pos) | bytes.at(pos + 1) << 8 | bytes.at(pos + 2) << 16 |
          static_cast<uint32_t>(bytes.at(pos + 3)) << 24;
+}
+
+const std::vector<form_info>& image_forms() {
+  static const std::vector<form_info> forms = {
+      {image_form::iso, "ISO", "", false},
+      {image_form::split_iso, "split ISO", "", true},
+      {image_form::cci, "CCI", "CCI", false},
+      {image_form::split_cci, "split CCI", "CCI", true},
+      {image_form::cso, "CSO", "CSO", false},
+      {image_form::split_cso, "split CSO", "CSO", true},
+      {image_form::cso_one_stream, "CSO cut as one stream", "CSO", true},
+  };
+  return forms;
+}
+
+std::string save_in_form(const disc_image& image, image_form form, const std::string& stem,
+                         uint64_t split_size, std::vector<std::string>* parts) {
+  const char* ext = form == image_form::iso || form == image_form::split_iso   ? ".iso"
+                    : form == image_form::cci || form == image_form::split_cci ? ".cci"
+                                                                               : ".cso";
+  std::vector<std::vector<uint8_t>> bytes;
+  compressed_options options;
+  bool split = true;
+  switch (form) {
+    case image_form::iso:
+      if (parts) *parts = {stem + ext};
+      return image.save(stem + ext) ? stem + ext : "";
+    case image_form::split_iso: {
+      const std::vector<uint8_t> all = image.dense();
+      for (size_t at = 0; at < all.size(); at += split_size)
+        bytes.emplace_back(all.begin() + at,
+                           all.begin() + at + std::min<size_t>(split_size, all.size() - at));
+      break;
+    }
+    case image_form::cci:
+    case image_form::cso:
+      split = false;
+      [[fallthrough]];
+    case image_form::split_cci:
+    case image_form::split_cso:
+    case image_form::cso_one_stream:
+      options.split_size = split ? split_size : 0;
+      options.cso_one_stream = form == image_form::cso_one_stream;
+      bytes = std::string(ext) == ".cci" ? write_cci(image, options) : write_cso(image, options);
+      break;
+  }
+  std::vector<std::string> names;
+  for (size_t k = 0; k < bytes.size(); ++k) {
+    names.push_back(split ? stem + "." + std::to_string(k + 1) + ext : stem + ext);
+    unique_file f(open_utf8(names.back().c_str(), "wb"));
+    if (!f || std::fwrite(bytes[k].data(), 1, bytes[k].size(), f.get()) != bytes[k].size() ||
+        std::fclose(f.release()) != 0)
+      return "";
+  }
+  if (parts) *parts = names;
+  return names[0];
 }

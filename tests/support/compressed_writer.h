@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "image_writer.h"
@@ -54,3 +55,22 @@ int read_parts(void* user, uint64_t pos, void* buffer, size_t len);
 // Little-endian patches for forging damage.
 void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value);
 uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos);
+
+// The forms an image reaches the import in.
+enum class image_form { iso, split_iso, cci, split_cci, cso, split_cso, cso_one_stream };
+
+struct form_info {
+  image_form form;
+  const char* what;    // for test messages
+  const char* format;  // import_result::image_format: "", "CCI" or "CSO"
+  bool split;
+};
+// Every form, the split ones cut at `split_size` into 2 or more parts by save_in_form.
+const std::vector<form_info>& image_forms();
+
+// Writes `image` as `stem` + ".iso" (".cci", ".cso"), or split as `stem` + ".1.iso",
+// ".2.iso", ..., cut every `split_size` bytes (plain) or after that many bytes of records
+// (compressed). Returns the path to import, the first part's for a split form; the parts
+// written are stored in *parts when not null. Empty when a file cannot be written.
+std::string save_in_form(const disc_image& image, image_form form, const std::string& stem,
+                         uint64_t split_size, std::vector<std::string>* parts = nullptr);

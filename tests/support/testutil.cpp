@@ -142,3 +142,9 @@ std::string sha256_hex(const void* data, size_t len) {
 std::string sha256_hex(const std::vector<uint8_t>& data) {
   return sha256_hex(data.data(), data.size());
 }
+
+std::string hex(uint64_t v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}

@@ -69,6 +69,9 @@ std::string native_path(std::string p);
 std::string numbered(const char* prefix, long n, const char* suffix = "");
 
 // SHA-256 of the bytes as 64 lowercase hex characters.
+// "0x1F": how the tool's report and messages write positions.
+std::string hex(uint64_t v);
+
 std::string sha256_hex(const void* data, size_t len);
 std::string sha256_hex(const std::vector<uint8_t>& data);
 
