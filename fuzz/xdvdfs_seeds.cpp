@@ -1,9 +1,11 @@
 // Writes the lister fuzzer's seed corpus into the folder given: small images made by the
-// test image writer, in the fuzzer's input form (see xdvdfs_input.h).
+// test image writer, in the fuzzer's input form (see xdvdfs_input.h), two of them as CCI and
+// CSO images.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "compressed_writer.h"
 #include "fs.h"
 #include "image_writer.h"
 #include "paths.h"
@@ -19,6 +21,18 @@ bool save_seed(const std::string& dir, const char* name, const disc_node& root,
   unique_file f(open_utf8(path.c_str(), "wb"));
   size_t n = img.size() - FUZZ_IMPLIED_PREFIX;
   return f && std::fwrite(img.data() + FUZZ_IMPLIED_PREFIX, 1, n, f.get()) == n &&
+         std::fclose(f.release()) == 0;
+}
+
+// A whole CCI or CSO image file: the fuzzer takes inputs that start with either magic as
+// they are, and reads them through their index.
+bool save_compressed_seed(const std::string& dir, const char* name, const disc_node& root,
+                          bool cci) {
+  const disc_image img = build_image(root);
+  const std::vector<uint8_t> file = cci ? write_cci(img)[0] : write_cso(img)[0];
+  std::string path = join_out_path(dir.c_str(), name);
+  unique_file f(open_utf8(path.c_str(), "wb"));
+  return f && std::fwrite(file.data(), 1, file.size(), f.get()) == file.size() &&
          std::fclose(f.release()) == 0;
 }
 
@@ -61,6 +75,8 @@ int main(int argc, char** argv) {
 
   bool ok =
       save_seed(dir, "seed-small", small_tree()) &&
+      save_compressed_seed(dir, "seed-small-cci", small_tree(), true) &&
+      save_compressed_seed(dir, "seed-small-cso", small_tree(), false) &&
       save_seed(dir, "seed-small-ffff", small_tree(), ffff) &&
       save_seed(dir, "seed-loop", small_tree(), loop) &&
       save_seed(dir, "seed-shared", small_tree(), shared) &&

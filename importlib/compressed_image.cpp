@@ -217,6 +217,10 @@ int open_cso(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
     return fail(reason, IMPORT_ERR_SOURCE_IO, "cannot read the header");
   int status;
   if (le32(h) != CSO_MAGIC) return fail(reason, IMPORT_ERR_DAMAGED, "no CISO magic");
+  // The PSP's CSO has the same magic, header and block size, and deflate blocks.
+  if (h[20] == 1)
+    return fail(reason, IMPORT_ERR_DAMAGED,
+                "version 1 (expected 2): a version 1 CSO holds a PSP disc, not an Xbox one");
   if ((status = check_field(le32(h + 4), CSO_HEADER, "header size", none, reason)) ||
       (status = check_field(le32(h + 16), COMPRESSED_SECTOR, "block size", none, reason)) ||
       (status = check_field(h[20], CSO_VERSION, "version", none, reason)) ||

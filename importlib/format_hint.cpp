@@ -21,12 +21,6 @@ const signature SIGNATURES[] = {
     {0, "MComprHD", 8,
      "This file is a compressed disc image (CHD), which this version does not read: convert it "
      "back to an ISO first."},
-    {0, "CISO", 4,
-     "This file is a compressed disc image (CSO), which this version does not read: convert it "
-     "back to an ISO first."},
-    {0, "CCIM", 4,
-     "This file is a compressed disc image (CCI), which this version does not read: convert it "
-     "back to an ISO first."},
     {0, "XBEH", 4,
      "This file is an Xbox executable, not a disc image: choose the folder that holds it."},
     // The standard identifier of the volume descriptor in sector 16.

@@ -30,8 +30,6 @@ TEST(FormatHint, NamesTheFormat) {
       {0, std::string("Rar!\x1A\x07\x00", 7), FORMAT_HINT_BYTES, archive("RAR")},
       {0, "Rar!\x1A\x07\x01", FORMAT_HINT_BYTES, archive("RAR")},
       {0, "MComprHD", FORMAT_HINT_BYTES, compressed("CHD")},
-      {0, "CISO", FORMAT_HINT_BYTES, compressed("CSO")},
-      {0, "CCIM", FORMAT_HINT_BYTES, compressed("CCI")},
       {0, "XBEH", 4,
        "This file is an Xbox executable, not a disc image: choose the folder that holds it."},
       {0x8001, "CD001", FORMAT_HINT_BYTES,

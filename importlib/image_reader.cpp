@@ -19,7 +19,8 @@ size_t split_digit(const std::string& path) {
   const size_t name = path.find_last_of("/\\");
   const size_t first = name == std::string::npos ? 0 : name + 1;
   const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < first + 2 || dot + 1 == path.size()) return std::string::npos;
+  if (dot == std::string::npos || dot < first + 2 || dot + 1 == path.size())
+    return std::string::npos;
   if (path[dot - 1] != '1' || path[dot - 2] != '.') return std::string::npos;
   return dot - 1;
 }
@@ -38,8 +39,8 @@ int find_image_parts(const char* path, std::vector<std::string>* parts, std::str
   size_t n = 2;
   for (; path_kind(part_path(first, digit, n).c_str(), nullptr) == 1; ++n) {
     if (n > MAX_IMAGE_PARTS) {
-      *message = "split image " + first + " has more than " + std::to_string(MAX_IMAGE_PARTS) +
-                 " parts";
+      *message =
+          "split image " + first + " has more than " + std::to_string(MAX_IMAGE_PARTS) + " parts";
       return IMPORT_ERR_SOURCE_IO;
     }
     parts->push_back(part_path(first, digit, n));
@@ -49,8 +50,8 @@ int find_image_parts(const char* path, std::vector<std::string>* parts, std::str
   for (size_t later = n + 1; later <= n + 9; ++later) {
     const std::string there = part_path(first, digit, later);
     if (path_kind(there.c_str(), nullptr) == 1) {
-      *message = "part " + part_path(first, digit, n) + " of the split image is missing (" +
-                 there + " is there)";
+      *message = "part " + part_path(first, digit, n) + " of the split image is missing (" + there +
+                 " is there)";
       return IMPORT_ERR_SOURCE_IO;
     }
   }
@@ -65,7 +66,8 @@ int image_reader::open(const char* path, std::string* message) {
   for (std::string& name : names) {
     part p;
     p.start = stored_size_;
-    if (path_kind(name.c_str(), &p.size) != 1 || !(p.file.reset(open_utf8(name.c_str(), "rb")), p.file)) {
+    if (path_kind(name.c_str(), &p.size) != 1 ||
+        !(p.file.reset(open_utf8(name.c_str(), "rb")), p.file)) {
       *this = image_reader();
       *message = "cannot open " + name;
       return IMPORT_ERR_SOURCE_IO;
@@ -106,7 +108,8 @@ int image_reader::finish_open(std::string* message) {
   std::vector<uint64_t> sizes;
   for (const part& p : parts_) sizes.push_back(p.size);
   std::string reason;
-  const int status = compressed_open(&compressed_, kind, sizes, read_stored_callback, this, &reason);
+  const int status =
+      compressed_open(&compressed_, kind, sizes, read_stored_callback, this, &reason);
   if (status == IMPORT_ERR_DAMAGED) {
     damaged(kind, reason, message);
   } else if (status == IMPORT_ERR_SOURCE_IO) {

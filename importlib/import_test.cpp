@@ -329,6 +329,69 @@ TEST(Import, NoExecutableCreatesNothing) {
   EXPECT_EQ(r.skipped_top_level, 1u);
 }
 
+// Split and compressed images refused when they are opened or listed write nothing.
+TEST(Import, BrokenImageFormsWriteNothing) {
+  disc_layout layout;
+  const disc_image img = build_image(small_tree(), {}, &layout);
+  const uint64_t root_block = layout.root.pos / 2048;
+  using parts_t = std::vector<std::string>;
+  auto patch = [](const std::string& path, const std::function<void(std::vector<uint8_t>&)>& fn) {
+    std::vector<uint8_t> bytes = read_file(path);
+    fn(bytes);
+    write_file(path, bytes);
+  };
+  auto corrupt_block = [](uint64_t block) {
+    return [block](std::vector<uint8_t>& b) {
+      const uint32_t entry = get_le32(b, static_cast<size_t>(get_le32(b, 16) + 4 * block));
+      const size_t record = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
+      std::fill(b.begin() + record + 1, b.begin() + record + 9, 0xFF);
+    };
+  };
+  struct {
+    const char* what;
+    image_form form;
+    std::function<void(const parts_t&)> damage;
+    int status;
+    std::function<std::string(const parts_t&)> message;
+  } cases[] = {
+      {"a part missing from the middle", image_form::split_iso,
+       [](const parts_t& p) { unlink_utf8(p[1].c_str()); }, IMPORT_ERR_SOURCE_IO,
+       [](const parts_t& p) {
+         return "part " + p[1] + " of the split image is missing (" + p[2] + " is there)";
+       }},
+      {"a CCI header of another version", image_form::cci,
+       [&](const parts_t& p) { patch(p[0], [](std::vector<uint8_t>& b) { b[28] = 3; }); },
+       IMPORT_ERR_DAMAGED,
+       [](const parts_t&) { return std::string("damaged CCI image: version 3 (expected 1)"); }},
+      {"a CSO size of part of a sector", image_form::cso,
+       [&](const parts_t& p) {
+         patch(p[0], [](std::vector<uint8_t>& b) { put_le32(b, 8, get_le32(b, 8) + 1); });
+       },
+       IMPORT_ERR_DAMAGED,
+       [&](const parts_t&) {
+         return "damaged CSO image: uncompressed size " + std::to_string(img.size() + 1) +
+                " is not a whole number of 2048-byte sectors";
+       }},
+      {"a directory table that does not decode", image_form::cci,
+       [&](const parts_t& p) { patch(p[0], corrupt_block(root_block)); }, IMPORT_ERR_DAMAGED,
+       [&](const parts_t&) {
+         return "damaged CCI image: block " + std::to_string(root_block) +
+                " does not decode to 2048 bytes";
+       }},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    parts_t parts;
+    ASSERT_NE(save_in_form(img, c.form, dir / "disc", 16384, &parts), "") << c.what;
+    c.damage(parts);
+    import_result r;
+    EXPECT_EQ(import_game(parts[0].c_str(), (dir / "out").c_str(), nullptr, nullptr, &r), c.status)
+        << c.what;
+    EXPECT_EQ(r.message, c.message(parts)) << c.what;
+    EXPECT_FALSE(exists(dir / "out")) << c.what;
+  }
+}
+
 // An executable built here: header and certificate at the usual places, any body.
 std::vector<uint8_t> executable(const char* title, uint32_t id, uint32_t version,
                                 uint32_t regions) {
@@ -439,6 +502,13 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
   disc_layout layout;
   ASSERT_TRUE(write_image(image, small_tree(), {}, &layout));
   const uint64_t map_end = layout.entry("maps/a.map").data_pos + 5000;
+  // The same disc split every 16 KiB, and as a CCI whose first block of the next file's data
+  // does not decode.
+  const std::string split = dir / "disc.1.iso", cci = dir / "disc.cci";
+  constexpr uint64_t PART = 16384;
+  std::vector<std::string> parts;
+  const std::string shrinking = dir / ("disc." + std::to_string(map_end / PART + 1) + ".iso");
+  const uint64_t bad_block = layout.entry("maps/b.map").data_pos / 2048;
   auto in = [](const std::string& out, const char* rel) { return join_out_path(out.c_str(), rel); };
   auto nothing = [](const std::string&) {};
   after_xbe hook;
@@ -481,6 +551,24 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
        [&](const std::string&) {
          return "source changed during the import: " + in(src, hook.first.c_str());
        }},
+      {"a part of a split image shrank", split, nothing,
+       [&](const std::string&) { write_file(shrinking, ""); }, IMPORT_ERR_SOURCE_IO,
+       [&](const std::string&) {
+         return "cannot read " + shrinking + " (changed during the import, or a disk error?)";
+       }},
+      {"a part of a split image grew", split, nothing,
+       [&](const std::string&) {
+         std::vector<uint8_t> last = read_file(parts.back());
+         last.push_back(0);
+         write_file(parts.back(), last);
+       },
+       IMPORT_ERR_SOURCE_IO,
+       [&](const std::string&) { return "source changed during the import: " + parts.back(); }},
+      {"a compressed block does not decode", cci, nothing, nothing, IMPORT_ERR_DAMAGED,
+       [&](const std::string&) {
+         return "damaged CCI image: block " + std::to_string(bad_block) +
+                " does not decode to 2048 bytes";
+       }},
       {"a folder stands where the executable goes", src,
        [&](const std::string& out) { write_file(in(out, "default.xbe/keep"), "x"); }, nothing,
        IMPORT_ERR_OUTPUT_IO,
@@ -493,8 +581,22 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
     const std::string out = work / "out";
     if (c.source == src) {
       ASSERT_TRUE(write_folder(src, small_tree()));
-    } else {
+    } else if (c.source == image) {
       ASSERT_TRUE(write_image(image, small_tree()));
+    } else if (c.source == split) {
+      ASSERT_EQ(save_in_form(build_image(small_tree()), image_form::split_iso, dir / "disc", PART,
+                             &parts),
+                split);
+    } else {
+      // b.map's 70 bytes and the sector's zeros compress: its record is an LZ4 one.
+      ASSERT_EQ(save_in_form(build_image(small_tree()), image_form::cci, dir / "disc", 0), cci);
+      std::vector<uint8_t> bytes = read_file(cci);
+      const uint32_t entry =
+          get_le32(bytes, static_cast<size_t>(get_le32(bytes, 16) + 4 * bad_block));
+      ASSERT_NE(entry & 0x80000000u, 0u);
+      const size_t record = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
+      std::fill(bytes.begin() + record + 1, bytes.begin() + record + 9, 0xFF);
+      write_file(cci, bytes);
     }
     c.prepare(out);
     hook = after_xbe{[&] { c.sabotage(out); }};

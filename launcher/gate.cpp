@@ -265,8 +265,10 @@ std::wstring choose_source() {
   for (;;) {
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
+    // Compressed images too, and split ones by their first part ("x.1.iso" ends in .iso).
     dialog.lpstrFilter =
-        L"Quillmoor disc image or default.xbe\0*.iso;*.xiso;default.xbe\0All files\0*.*\0";
+        L"Quillmoor disc image or default.xbe\0*.iso;*.xiso;*.cci;*.cso;default.xbe\0All "
+        L"files\0*.*\0";
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrTitle = L"Choose your Quillmoor disc image (or default.xbe in an extracted copy)";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "compressed_writer.h"
 #include "fs.h"
 #include "hostile_images.h"
 #include "image_writer.h"
@@ -115,6 +116,19 @@ TEST(ImportTool, SampleImagesAtEveryBaseAndExtractedFolder) {
     ASSERT_TRUE(write_image(dir / "quillmoor.iso", tree, options));
     SCOPED_TRACE(hex(base));
     expect_report(dir / "quillmoor.iso", dir / "game", "disc image, game partition at " + hex(base),
+                  want);
+  }
+  // The report names the compressed format and how many parts a split image has.
+  for (image_form form : {image_form::cso, image_form::split_cci}) {
+    temp_dir dir;
+    std::vector<std::string> parts;
+    const std::string first =
+        save_in_form(build_image(tree), form, dir / "quillmoor", 400000, &parts);
+    const std::string in_parts =
+        parts.size() > 1 ? " in " + std::to_string(parts.size()) + " parts" : "";
+    expect_report(first, dir / "game",
+                  std::string(image_forms()[static_cast<size_t>(form)].format) + " disc image" +
+                      in_parts + ", game partition at 0x0",
                   want);
   }
   temp_dir dir;
