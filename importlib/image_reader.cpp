@@ -13,16 +13,19 @@ namespace {
 // decoding, small enough to stay in the processor's cache on its way to the copy buffer.
 constexpr size_t STAGING_BYTES = 1u << 20;
 
-// Where part numbers go in `path`, when its last component ends in ".1.<ext>": the offset of
-// the digit. std::string::npos for any other name.
-size_t split_digit(const std::string& path) {
+// Where the part number starts in `path` and how many digits it has, when its last component
+// ends in ".<number>.<ext>"; false for any other name.
+bool part_number(const std::string& path, size_t* at, size_t* len) {
   const size_t name = path.find_last_of("/\\");
   const size_t first = name == std::string::npos ? 0 : name + 1;
   const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < first + 2 || dot + 1 == path.size())
-    return std::string::npos;
-  if (path[dot - 1] != '1' || path[dot - 2] != '.') return std::string::npos;
-  return dot - 1;
+  if (dot == std::string::npos || dot < first + 2 || dot + 1 == path.size()) return false;
+  size_t start = dot;
+  while (start > first && path[start - 1] >= '0' && path[start - 1] <= '9') --start;
+  if (start == dot || start == first || path[start - 1] != '.') return false;
+  *at = start;
+  *len = dot - start;
+  return true;
 }
 
 std::string part_path(const std::string& first, size_t digit, size_t number) {
@@ -34,8 +37,8 @@ std::string part_path(const std::string& first, size_t digit, size_t number) {
 int find_image_parts(const char* path, std::vector<std::string>* parts, std::string* message) {
   parts->assign(1, path);
   const std::string first = path;
-  const size_t digit = split_digit(first);
-  if (digit == std::string::npos) return IMPORT_OK;
+  size_t digit = 0, digits = 0;
+  if (!part_number(first, &digit, &digits) || digits != 1 || first[digit] != '1') return IMPORT_OK;
   size_t n = 2;
   for (; path_kind(part_path(first, digit, n).c_str(), nullptr) == 1; ++n) {
     if (n > MAX_IMAGE_PARTS) {
@@ -239,4 +242,12 @@ int image_reader::check_unchanged(std::string* message) const {
     }
   }
   return IMPORT_OK;
+}
+
+std::string first_part_of(const char* path) {
+  const std::string later = path;
+  size_t at = 0, len = 0;
+  if (!part_number(later, &at, &len) || later.compare(at, len, "1") == 0) return "";
+  std::string first = later.substr(0, at) + "1" + later.substr(at + len);
+  return path_kind(first.c_str(), nullptr) == 1 ? first : "";
 }

@@ -73,3 +73,7 @@ class image_reader {
 // extension: "x.1.iso"), in order, first part included; just `path` for any other name.
 // IMPORT_OK, or IMPORT_ERR_SOURCE_IO naming a part missing from the middle of the row.
 int find_image_parts(const char* path, std::vector<std::string>* parts, std::string* message);
+
+// For a path that names a later part of a split image ("x.2.iso"), the first part's path when
+// that file exists beside it; else empty. Players pick the wrong part.
+std::string first_part_of(const char* path);

@@ -350,7 +350,7 @@ TEST(Import, BrokenImageFormsWriteNothing) {
   struct {
     const char* what;
     image_form form;
-    std::function<void(const parts_t&)> damage;
+    std::function<void(const parts_t&)> damage;  // null: the second part is chosen instead
     int status;
     std::function<std::string(const parts_t&)> message;
   } cases[] = {
@@ -358,6 +358,13 @@ TEST(Import, BrokenImageFormsWriteNothing) {
        [](const parts_t& p) { unlink_utf8(p[1].c_str()); }, IMPORT_ERR_SOURCE_IO,
        [](const parts_t& p) {
          return "part " + p[1] + " of the split image is missing (" + p[2] + " is there)";
+       }},
+      {"a later part chosen", image_form::split_iso, nullptr, IMPORT_ERR_DAMAGED,
+       [](const parts_t& p) {
+         return p[1] +
+                " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, "
+                "0xFD90000 or 0x2080000)\nThis is a later part of a split image: choose " +
+                p[0] + " instead.";
        }},
       {"a CCI header of another version", image_form::cci,
        [&](const parts_t& p) { patch(p[0], [](std::vector<uint8_t>& b) { b[28] = 3; }); },
@@ -383,9 +390,10 @@ TEST(Import, BrokenImageFormsWriteNothing) {
     temp_dir dir;
     parts_t parts;
     ASSERT_NE(save_in_form(img, c.form, dir / "disc", 16384, &parts), "") << c.what;
-    c.damage(parts);
     import_result r;
-    EXPECT_EQ(import_game(parts[0].c_str(), (dir / "out").c_str(), nullptr, nullptr, &r), c.status)
+    const std::string& chosen = c.damage ? parts[0] : parts[1];
+    if (c.damage) c.damage(parts);
+    EXPECT_EQ(import_game(chosen.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r), c.status)
         << c.what;
     EXPECT_EQ(r.message, c.message(parts)) << c.what;
     EXPECT_FALSE(exists(dir / "out")) << c.what;

@@ -110,7 +110,11 @@ int xdvdfs_list(import_context* ctx, const char* name) {
   const uint64_t head_len = ctx->image.size() < sizeof head ? ctx->image.size() : sizeof head;
   std::string hint;
   try {
-    if (image_read_at(ctx, 0, head, head_len) == 0) hint = format_hint_line(head, head_len);
+    const std::string first = first_part_of(name);
+    if (!first.empty())
+      hint = "This is a later part of a split image: choose " + first + " instead.";
+    else if (image_read_at(ctx, 0, head, head_len) == 0)
+      hint = format_hint_line(head, head_len);
   } catch (const std::bad_alloc&) {
   }
   set_import_error(ctx->result,
