@@ -1,5 +1,6 @@
 // libFuzzer target over the XDVDFS lister, the parser of untrusted disc images. Besides
 // crashes and sanitizer reports it traps on any listing that breaks the lister's promises.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,46 @@ void check_listing(const import_context& ctx, int status, const import_result& r
   }
 }
 
+struct stored_bytes {
+  const uint8_t* data;
+  size_t size;
+};
+
+int read_memory(void* user, uint64_t pos, void* buffer, size_t len) {
+  const auto* b = static_cast<const stored_bytes*>(user);
+  if (pos > b->size || len > b->size - pos) return -1;
+  std::memcpy(buffer, b->data + pos, len);
+  return 0;
+}
+
+// The reader's runs of sectors against the same sectors decoded one at a time: a few sectors
+// around a position the input picks, the unaligned ends included.
+void check_decoding(image_reader& reader, const uint8_t* data, size_t size) {
+  stored_bytes bytes{data, size};
+  compressed_image oracle;
+  require(compressed_open(&oracle, reader.compressed_kind(), {size}, read_memory, &bytes,
+                          nullptr) == IMPORT_OK,
+          "the image opens alike twice");
+  const uint64_t n = reader.size();
+  if (n == 0) return;
+  const uint64_t pos = (uint64_t{size} * 2654435761u + data[size - 1]) % n;
+  const size_t len = static_cast<size_t>(n - pos < 5 * 2048 + 123 ? n - pos : 5 * 2048 + 123);
+  std::vector<uint8_t> run(len), one(COMPRESSED_SECTOR);
+  std::string message;
+  const int status = reader.read(pos, run.data(), len, &message);
+  bool all_decode = true;
+  for (uint64_t at = pos; at < pos + len && all_decode; at = (at / 2048 + 1) * 2048) {
+    all_decode = compressed_read_sector(oracle, at / 2048, read_memory, &bytes, one.data(),
+                                        nullptr) == IMPORT_OK;
+    const size_t skip = static_cast<size_t>(at % 2048);
+    const size_t take = std::min<uint64_t>(2048 - skip, pos + len - at);
+    require(!all_decode || status != IMPORT_OK ||
+                std::memcmp(run.data() + (at - pos), one.data() + skip, take) == 0,
+            "a run decodes to the bytes of its sectors");
+  }
+  require((status == IMPORT_OK) == all_decode, "a run fails exactly when one of its sectors does");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!stream) return 0;
   std::string message;
   int status = ctx.image.open_stream(std::move(stream), image_size, "fuzz.img", &message);
+  if (status == IMPORT_OK && compressed) check_decoding(ctx.image, image.data(), image_size);
   if (status == IMPORT_OK) {
     status = xdvdfs_list(&ctx, "fuzz.img");
   } else {

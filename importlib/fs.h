@@ -83,6 +83,11 @@ struct file_identity {
 // The identity of what `path` names, links followed. 0 or -1.
 int identity_of(const char* path, file_identity* out);
 
+// When the file at `path` was last written, in the system's own units (nanoseconds since
+// 1970 on POSIX, 100-nanosecond ticks since 1601 on Windows): only ever compared with another
+// reading of the same file. 0 or -1.
+int last_write_of(const char* path, uint64_t* stamp);
+
 // Bytes available to this user on the volume of `path` (a folder that exists). 0 or -1.
 int free_space(const char* path, uint64_t* bytes_out);
 

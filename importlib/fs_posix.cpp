@@ -153,6 +153,14 @@ int identity_of(const char* path, file_identity* out) {
   return 0;
 }
 
+int last_write_of(const char* path, uint64_t* stamp) {
+  struct stat st;
+  if (!path || stat(path, &st) != 0) return -1;
+  *stamp = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+           static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  return 0;
+}
+
 int free_space(const char* path, uint64_t* bytes_out) {
   struct statvfs st;
   if (!path || statvfs(path, &st) != 0) return -1;

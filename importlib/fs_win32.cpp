@@ -150,6 +150,15 @@ int identity_of(const char* path, file_identity* out) {
   return 0;
 }
 
+int last_write_of(const char* path, uint64_t* stamp) {
+  std::wstring w = utf8_to_wide(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (w.empty() || !GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data)) return -1;
+  *stamp = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+  return 0;
+}
+
 int free_space(const char* path, uint64_t* bytes_out) {
   std::wstring w = utf8_to_wide(path);
   // A share root is only understood with its trailing separator; any folder path can take one.

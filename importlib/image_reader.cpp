@@ -22,7 +22,8 @@ bool part_number(const std::string& path, size_t* at, size_t* len) {
   if (dot == std::string::npos || dot < first + 2 || dot + 1 == path.size()) return false;
   size_t start = dot;
   while (start > first && path[start - 1] >= '0' && path[start - 1] <= '9') --start;
-  if (start == dot || start == first || path[start - 1] != '.') return false;
+  // A name before the number: ".1.iso" is no part of anything.
+  if (start == dot || start < first + 2 || path[start - 1] != '.') return false;
   *at = start;
   *len = dot - start;
   return true;
@@ -69,7 +70,7 @@ int image_reader::open(const char* path, std::string* message) {
   for (std::string& name : names) {
     part p;
     p.start = stored_size_;
-    if (path_kind(name.c_str(), &p.size) != 1 ||
+    if (path_kind(name.c_str(), &p.size) != 1 || last_write_of(name.c_str(), &p.written) != 0 ||
         !(p.file.reset(open_utf8(name.c_str(), "rb")), p.file)) {
       *this = image_reader();
       *message = "cannot open " + name;
@@ -102,7 +103,7 @@ int image_reader::finish_open(std::string* message) {
                        ? compressed_kind_of(head, sizeof head)
                        : COMPRESSED_NONE;
   message->clear();
-  if (kind == COMPRESSED_NONE) return IMPORT_OK;
+  if (kind == COMPRESSED_NONE) return check_cut_evenly(message);
   staging_.reset(new (std::nothrow) uint8_t[STAGING_BYTES]);
   if (!staging_) {
     *this = image_reader();
@@ -116,13 +117,34 @@ int image_reader::finish_open(std::string* message) {
   if (status == IMPORT_ERR_DAMAGED) {
     damaged(kind, reason, message);
   } else if (status == IMPORT_ERR_SOURCE_IO) {
-    *message = "cannot read " + parts_[0].path + ": " + reason;
+    *message = last_error_.empty() ? "cannot read " + parts_[0].path + ": " + reason : last_error_;
   }
-  if (status != IMPORT_OK) {
+  // One CSO stream cut into parts is cut evenly, as a plain image is.
+  const int cut = status != IMPORT_OK || compressed_.segments.size() > 1
+                      ? IMPORT_OK
+                      : check_cut_evenly(message);
+  if (status != IMPORT_OK || cut != IMPORT_OK) {
     *this = image_reader();
-    return status;
+    return status != IMPORT_OK ? status : cut;
   }
   size_ = compressed_.sectors * COMPRESSED_SECTOR;
+  return IMPORT_OK;
+}
+
+int image_reader::check_cut_evenly(std::string* message) const {
+  // Splitters cut every part but the last at one size. A part shorter than the first (a copy
+  // from the console that stopped half-way) would shift every byte after it, and the files
+  // there would be imported with another file's bytes; a longer one belongs elsewhere.
+  for (size_t k = 1; k < parts_.size(); ++k) {
+    const part& p = parts_[k];
+    const bool last = k + 1 == parts_.size();
+    if (p.size == parts_[0].size || (last && p.size < parts_[0].size)) continue;
+    *message =
+        "part " + p.path + " of the split image has " + std::to_string(p.size) +
+        " bytes, not the " + std::to_string(parts_[0].size) + " of " + parts_[0].path +
+        (p.size < parts_[0].size ? " (an unfinished copy?)" : " (not a part of this image?)");
+    return IMPORT_ERR_SOURCE_IO;
+  }
   return IMPORT_OK;
 }
 
@@ -166,8 +188,8 @@ int image_reader::read_stored(uint64_t pos, void* buffer, size_t len, std::strin
 }
 
 int image_reader::read_stored_callback(void* self, uint64_t pos, void* buffer, size_t len) {
-  std::string ignored;
-  return static_cast<image_reader*>(self)->read_stored(pos, buffer, len, &ignored) == 0 ? 0 : -1;
+  auto* reader = static_cast<image_reader*>(self);
+  return reader->read_stored(pos, buffer, len, &reader->last_error_) == 0 ? 0 : -1;
 }
 
 int image_reader::read_compressed(uint64_t pos, uint8_t* out, size_t len, std::string* message) {
@@ -235,8 +257,10 @@ bool image_reader::stored_span(uint64_t pos, FILE** file, uint64_t* at, uint64_t
 
 int image_reader::check_unchanged(std::string* message) const {
   for (const part& p : parts_) {
-    uint64_t now = 0;
-    if (p.on_disk && (path_kind(p.path.c_str(), &now) != 1 || now != p.size)) {
+    // The time too: a copy on Windows gives the file its full size before it writes the data.
+    uint64_t now = 0, written = 0;
+    if (p.on_disk && (path_kind(p.path.c_str(), &now) != 1 || now != p.size ||
+                      last_write_of(p.path.c_str(), &written) != 0 || written != p.written)) {
       *message = "source changed during the import: " + p.path;
       return IMPORT_ERR_SOURCE_IO;
     }
@@ -247,7 +271,9 @@ int image_reader::check_unchanged(std::string* message) const {
 std::string first_part_of(const char* path) {
   const std::string later = path;
   size_t at = 0, len = 0;
-  if (!part_number(later, &at, &len) || later.compare(at, len, "1") == 0) return "";
+  // Part numbers are 2, 3, ... 10, never "0" or "02".
+  if (!part_number(later, &at, &len) || later[at] == '0' || later.compare(at, len, "1") == 0)
+    return "";
   std::string first = later.substr(0, at) + "1" + later.substr(at + len);
   return path_kind(first.c_str(), nullptr) == 1 ? first : "";
 }

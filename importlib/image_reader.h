@@ -20,8 +20,10 @@ constexpr size_t MAX_IMAGE_PARTS = 100;
 class image_reader {
  public:
   // Opens the image at the UTF-8 `path`: with the parts beside it when its name ends in
-  // ".1.<ext>", and through its index when it starts with a CCI or CSO header. An import
-  // status; on failure `message` holds the explanation, and nothing stays open.
+  // ".1.<ext>", and through its index when it starts with a CCI or CSO header. A split image
+  // other than a split CCI or a CSO whose positions restart in every part must be cut evenly:
+  // every part but the last the size of the first, the last no larger. An import status; on
+  // failure `message` holds the explanation, and nothing stays open.
   int open(const char* path, std::string* message);
 
   // The same for an image already open as `file`, of `size` bytes, named `name` in
@@ -44,8 +46,8 @@ class image_reader {
   // for compressed images and past the end.
   bool stored_span(uint64_t pos, FILE** file, uint64_t* at, uint64_t* avail) const;
 
-  // IMPORT_OK when every part still has the size it had when opened, else
-  // IMPORT_ERR_SOURCE_IO with "source changed during the import: <part>".
+  // IMPORT_OK when every part still has the size and time of last write it had when opened,
+  // else IMPORT_ERR_SOURCE_IO with "source changed during the import: <part>".
   int check_unchanged(std::string* message) const;
 
  private:
@@ -54,9 +56,11 @@ class image_reader {
     unique_file file;
     uint64_t start = 0;  // of this part in the stored bytes, all parts one after the other
     uint64_t size = 0;
-    bool on_disk = true;  // check_unchanged can look it up by its path
+    uint64_t written = 0;  // last_write_of when opened
+    bool on_disk = true;   // check_unchanged can look it up by its path
   };
   int finish_open(std::string* message);
+  int check_cut_evenly(std::string* message) const;
   int read_stored(uint64_t pos, void* buffer, size_t len, std::string* message);
   static int read_stored_callback(void* self, uint64_t pos, void* buffer, size_t len);
   int read_compressed(uint64_t pos, uint8_t* out, size_t len, std::string* message);
@@ -67,6 +71,7 @@ class image_reader {
   uint64_t size_ = 0;  // logical
   compressed_image compressed_;
   std::unique_ptr<uint8_t[]> staging_;  // records of a run of compressed sectors
+  std::string last_error_;              // of the last failed read made while opening
 };
 
 // The parts of the split image whose first part is `path` (one digit 1 before the last

@@ -359,6 +359,13 @@ TEST(Import, BrokenImageFormsWriteNothing) {
        [](const parts_t& p) {
          return "part " + p[1] + " of the split image is missing (" + p[2] + " is there)";
        }},
+      {"a middle part cut short", image_form::split_iso,
+       [&](const parts_t& p) { patch(p[1], [](std::vector<uint8_t>& b) { b.pop_back(); }); },
+       IMPORT_ERR_SOURCE_IO,
+       [](const parts_t& p) {
+         return "part " + p[1] + " of the split image has 16383 bytes, not the 16384 of " + p[0] +
+                " (an unfinished copy?)";
+       }},
       {"a later part chosen", image_form::split_iso, nullptr, IMPORT_ERR_DAMAGED,
        [](const parts_t& p) {
          return p[1] +

@@ -70,10 +70,11 @@ int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t
   std::string message;
   const int status = ctx->image.read(position, buffer, static_cast<size_t>(length), &message);
   if (status == IMPORT_OK) return 0;
-  // A compressed block that does not decode says so; anything else is the caller's to word.
-  if (status != IMPORT_ERR_DAMAGED) return -1;
+  // A compressed block that does not decode says so, and a part of a split image that
+  // cannot be read names itself; a range past the end is the caller's to word.
+  if (message.empty()) return -1;
   set_import_error(ctx->result, "%s", message.c_str());
-  return IMPORT_ERR_DAMAGED;
+  return status;
 }
 
 int xdvdfs_open_image(import_context* ctx, const char* path) {
@@ -95,7 +96,7 @@ int xdvdfs_list(import_context* ctx, const char* name) {
     const uint64_t at = base + DESCRIPTOR_OFFSET;
     if (ctx->image.size() < at || ctx->image.size() - at < SECTOR) continue;
     const int read = image_read_at(ctx, at, descriptor, SECTOR);
-    if (read == IMPORT_ERR_DAMAGED) return read;
+    if (read < -1) return read;
     if (read != 0) continue;
     if (std::memcmp(descriptor, MAGIC, MAGIC_LEN) != 0 ||
         std::memcmp(descriptor + SECTOR - MAGIC_LEN, MAGIC, MAGIC_LEN) != 0)
@@ -139,7 +140,7 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
   }
   const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
   auto unreadable = [&](int read) -> int {
-    if (read == IMPORT_ERR_DAMAGED) return read;
+    if (read < -1) return read;
     set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
                      static_cast<unsigned>(sector));
     return IMPORT_ERR_DAMAGED;

@@ -17,6 +17,6 @@ int xdvdfs_open_image(import_context* ctx, const char* path);
 int xdvdfs_list(import_context* ctx, const char* name);
 
 // Reads exactly `length` bytes at the absolute `position` of the image. 0; -1 when they
-// are not there to read; IMPORT_ERR_DAMAGED, with its message set, for a compressed block
-// that does not decode.
+// are not there to read; or, with its message set, IMPORT_ERR_DAMAGED for a compressed
+// block that does not decode and IMPORT_ERR_SOURCE_IO for a part that cannot be read.
 int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length);
