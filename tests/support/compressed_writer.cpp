@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "fs.h"
+#include "testutil.h"
 
 namespace {
 
@@ -268,10 +268,7 @@ std::string save_in_form(const disc_image& image, image_form form, const std::st
   std::vector<std::string> names;
   for (size_t k = 0; k < bytes.size(); ++k) {
     names.push_back(split ? stem + "." + std::to_string(k + 1) + ext : stem + ext);
-    unique_file f(open_utf8(names.back().c_str(), "wb"));
-    if (!f || std::fwrite(bytes[k].data(), 1, bytes[k].size(), f.get()) != bytes[k].size() ||
-        std::fclose(f.release()) != 0)
-      return "";
+    write_file(names.back(), bytes[k]);
   }
   if (parts) *parts = names;
   return names[0];

@@ -71,6 +71,7 @@ const std::vector<form_info>& image_forms();
 // Writes `image` as `stem` + ".iso" (".cci", ".cso"), or split as `stem` + ".1.iso",
 // ".2.iso", ..., cut every `split_size` bytes (plain) or after that many bytes of records
 // (compressed). Returns the path to import, the first part's for a split form; the parts
-// written are stored in *parts when not null. Empty when a file cannot be written.
+// written are stored in *parts when not null. Empty when the plain image cannot be saved;
+// any other file that cannot be written stops the program, as write_file does.
 std::string save_in_form(const disc_image& image, image_form form, const std::string& stem,
                          uint64_t split_size, std::vector<std::string>* parts = nullptr);
