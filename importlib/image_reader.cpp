@@ -103,7 +103,11 @@ int image_reader::finish_open(std::string* message) {
                        ? compressed_kind_of(head, sizeof head)
                        : COMPRESSED_NONE;
   message->clear();
-  if (kind == COMPRESSED_NONE) return check_cut_evenly(message);
+  if (kind == COMPRESSED_NONE) {
+    const int cut = check_cut_evenly(message);
+    if (cut != IMPORT_OK) *this = image_reader();
+    return cut;
+  }
   staging_.reset(new (std::nothrow) uint8_t[STAGING_BYTES]);
   if (!staging_) {
     *this = image_reader();
