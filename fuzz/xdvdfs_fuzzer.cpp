@@ -79,11 +79,12 @@ int read_memory(void* user, uint64_t pos, void* buffer, size_t len) {
 
 // The reader's runs of sectors against the same sectors decoded one at a time: a few sectors
 // around a position the input picks, the unaligned ends included.
-void check_decoding(image_reader& reader, const uint8_t* data, size_t size) {
+void check_decoding(image_reader& reader, const uint8_t* data, const std::vector<uint64_t>& parts) {
+  const size_t size = static_cast<size_t>(parts[0] + (parts.size() > 1 ? parts[1] : 0));
   stored_bytes bytes{data, size};
   compressed_image oracle;
-  require(compressed_open(&oracle, reader.compressed_kind(), {size}, read_memory, &bytes,
-                          nullptr) == IMPORT_OK,
+  require(compressed_open(&oracle, reader.compressed_kind(), parts, read_memory, &bytes, nullptr) ==
+              IMPORT_OK,
           "the image opens alike twice");
   const uint64_t n = reader.size();
   if (n == 0) return;
@@ -109,24 +110,34 @@ void check_decoding(image_reader& reader, const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An input that starts as a CCI or CSO image is the whole image file, read through its
-  // index; any other is the partition from the volume descriptor on.
+  // index; any other is the partition from the volume descriptor on. A compressed input whose
+  // last byte is odd is two parts instead: its last three bytes say where the first ends.
   const bool compressed = compressed_kind_of(data, size) != COMPRESSED_NONE;
   static std::vector<uint8_t> plain;  // the prefix stays zero: only the tail is ever copied
   static std::vector<uint8_t> whole;
   std::vector<uint8_t>& image = compressed ? whole : plain;
   const size_t prefix = compressed ? 0 : FUZZ_IMPLIED_PREFIX;
-  const size_t image_size = prefix + size;
+  const bool split = compressed && size >= 8 && (data[size - 1] & 1) != 0;
+  const size_t image_size = prefix + (split ? size - 3 : size);
   if (image.size() < image_size) image.resize(image_size);
-  if (size) std::memcpy(image.data() + prefix, data, size);
+  if (size) std::memcpy(image.data() + prefix, data, image_size - prefix);
+  std::vector<uint64_t> sizes = {image_size};
+  if (split) {
+    const size_t cut = 1 + (data[size - 3] | size_t{data[size - 2]} << 8) % (image_size - 1);
+    sizes = {cut, image_size - cut};
+  }
 
   import_result result{};
   import_context ctx;
   ctx.result = &result;
-  unique_file stream(fmemopen(image.data(), image_size, "rb"));
-  if (!stream) return 0;
+  std::vector<unique_file> streams;
+  for (size_t k = 0, at = 0; k < sizes.size(); at += static_cast<size_t>(sizes[k++])) {
+    streams.emplace_back(fmemopen(image.data() + at, static_cast<size_t>(sizes[k]), "rb"));
+    if (!streams.back()) return 0;
+  }
   std::string message;
-  int status = ctx.image.open_stream(std::move(stream), image_size, "fuzz.img", &message);
-  if (status == IMPORT_OK && compressed) check_decoding(ctx.image, image.data(), image_size);
+  int status = ctx.image.open_streams(std::move(streams), sizes, "fuzz.img", &message);
+  if (status == IMPORT_OK && compressed) check_decoding(ctx.image, image.data(), sizes);
   if (status == IMPORT_OK) {
     status = xdvdfs_list(&ctx, "fuzz.img");
   } else {

@@ -30,6 +30,24 @@ void save_compressed_seed(const std::string& dir, const char* name, const disc_n
   write_file(join_out_path(dir.c_str(), name), cci ? write_cci(img)[0] : write_cso(img)[0]);
 }
 
+// The same cut in two parts, followed by the three bytes that tell the fuzzer where.
+void save_split_seed(const std::string& dir, const char* name, const disc_node& root, bool cci) {
+  const disc_image img = build_image(root);
+  auto write = [&](uint64_t at) {
+    compressed_options split;
+    split.split_size = at;
+    return cci ? write_cci(img, split) : write_cso(img, split);
+  };
+  // The smallest cut that leaves two parts.
+  std::vector<std::vector<uint8_t>> parts = write(512);
+  for (uint64_t at = 1024; parts.size() > 2; at += 512) parts = write(at);
+  std::vector<uint8_t> file = parts[0];
+  file.insert(file.end(), parts[1].begin(), parts[1].end());
+  const size_t cut = parts[0].size() - 1;
+  file.insert(file.end(), {static_cast<uint8_t>(cut), static_cast<uint8_t>(cut >> 8), 1});
+  write_file(join_out_path(dir.c_str(), name), file);
+}
+
 disc_node small_tree() {
   return dir_node(
       "", {
@@ -70,6 +88,8 @@ int main(int argc, char** argv) {
   save_seed(dir, "seed-small", small_tree());
   save_compressed_seed(dir, "seed-small-cci", small_tree(), true);
   save_compressed_seed(dir, "seed-small-cso", small_tree(), false);
+  save_split_seed(dir, "seed-split-cci", small_tree(), true);
+  save_split_seed(dir, "seed-split-cso", small_tree(), false);
   save_seed(dir, "seed-small-ffff", small_tree(), ffff);
   save_seed(dir, "seed-loop", small_tree(), loop);
   save_seed(dir, "seed-shared", small_tree(), shared);

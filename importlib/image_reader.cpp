@@ -83,16 +83,19 @@ int image_reader::open(const char* path, std::string* message) {
   return finish_open(message);
 }
 
-int image_reader::open_stream(unique_file file, uint64_t size, const char* name,
-                              std::string* message) {
+int image_reader::open_streams(std::vector<unique_file> files, const std::vector<uint64_t>& sizes,
+                               const char* name, std::string* message) {
   *this = image_reader();
-  part p;
-  p.path = name;
-  p.file = std::move(file);
-  p.size = size;
-  p.on_disk = false;
-  stored_size_ = size;
-  parts_.push_back(std::move(p));
+  for (size_t k = 0; k < files.size() && k < sizes.size(); ++k) {
+    part p;
+    p.path = name;
+    p.file = std::move(files[k]);
+    p.start = stored_size_;
+    p.size = sizes[k];
+    p.on_disk = false;
+    stored_size_ += p.size;
+    parts_.push_back(std::move(p));
+  }
   return finish_open(message);
 }
 

@@ -26,9 +26,10 @@ class image_reader {
   // failure `message` holds the explanation, and nothing stays open.
   int open(const char* path, std::string* message);
 
-  // The same for an image already open as `file`, of `size` bytes, named `name` in
-  // messages: the fuzzer's images in memory. Never looked at again by path.
-  int open_stream(unique_file file, uint64_t size, const char* name, std::string* message);
+  // The same for an image whose parts are already open as `files`, of `sizes` bytes, named
+  // `name` in messages: the fuzzer's images in memory. Never looked at again by path.
+  int open_streams(std::vector<unique_file> files, const std::vector<uint64_t>& sizes,
+                   const char* name, std::string* message);
 
   bool is_open() const { return !parts_.empty(); }
   uint64_t size() const { return size_; }
