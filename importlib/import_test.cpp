@@ -340,13 +340,6 @@ TEST(Import, BrokenImageFormsWriteNothing) {
     fn(bytes);
     write_file(path, bytes);
   };
-  auto corrupt_block = [](uint64_t block) {
-    return [block](std::vector<uint8_t>& b) {
-      const uint32_t entry = get_le32(b, static_cast<size_t>(get_le32(b, 16) + 4 * block));
-      const size_t record = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
-      std::fill(b.begin() + record + 1, b.begin() + record + 9, 0xFF);
-    };
-  };
   struct {
     const char* what;
     image_form form;
@@ -387,7 +380,10 @@ TEST(Import, BrokenImageFormsWriteNothing) {
                 " is not a whole number of 2048-byte sectors";
        }},
       {"a directory table that does not decode", image_form::cci,
-       [&](const parts_t& p) { patch(p[0], corrupt_block(root_block)); }, IMPORT_ERR_DAMAGED,
+       [&](const parts_t& p) {
+         patch(p[0], [&](std::vector<uint8_t>& b) { spoil_cci_block(b, root_block); });
+       },
+       IMPORT_ERR_DAMAGED,
        [&](const parts_t&) {
          return "damaged CCI image: block " + std::to_string(root_block) +
                 " does not decode to 2048 bytes";
@@ -606,11 +602,7 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
       // b.map's 70 bytes and the sector's zeros compress: its record is an LZ4 one.
       ASSERT_EQ(save_in_form(build_image(small_tree()), image_form::cci, dir / "disc", 0), cci);
       std::vector<uint8_t> bytes = read_file(cci);
-      const uint32_t entry =
-          get_le32(bytes, static_cast<size_t>(get_le32(bytes, 16) + 4 * bad_block));
-      ASSERT_NE(entry & 0x80000000u, 0u);
-      const size_t record = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
-      std::fill(bytes.begin() + record + 1, bytes.begin() + record + 9, 0xFF);
+      ASSERT_NE(spoil_cci_block(bytes, bad_block) & 0x80000000u, 0u);
       write_file(cci, bytes);
     }
     c.prepare(out);

@@ -221,6 +221,13 @@ uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos) {
          static_cast<uint32_t>(bytes.at(pos + 3)) << 24;
 }
 
+uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block) {
+  const uint32_t entry = get_le32(cci, static_cast<size_t>(get_le32(cci, 16) + 4 * block));
+  const size_t record = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
+  std::fill(cci.begin() + record + 1, cci.begin() + record + 9, 0xFF);
+  return entry;
+}
+
 const std::vector<form_info>& image_forms() {
   static const std::vector<form_info> forms = {
       {image_form::iso, "ISO", "", false},

@@ -52,6 +52,11 @@ std::vector<std::vector<uint8_t>> write_cso(const disc_image& image,
 std::vector<uint64_t> part_sizes(const std::vector<std::vector<uint8_t>>& parts);
 int read_parts(void* user, uint64_t pos, void* buffer, size_t len);
 
+// Spoils the record of `block` in the single-part CCI `cci` so that it cannot decode: the
+// eight bytes after its padding count become 0xFF, a literal run longer than the block.
+// Returns the block's index entry, whose bit 31 says whether the record was an LZ4 one.
+uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block);
+
 // Little-endian patches for forging damage.
 void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value);
 uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos);
