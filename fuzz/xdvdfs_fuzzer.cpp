@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "byte_reader.h"
 #include "compressed_image.h"
 #include "entries.h"
+#include "names.h"
 #include "xdvdfs.h"
 #include "xdvdfs_input.h"
 
@@ -37,7 +39,7 @@ void check_listing(const import_context& ctx, int status, const import_result& r
     if (e.is_dir) {
       require(e.size == 0 && e.image_offset == 0, "folders carry no data");
     } else if (e.size != 0) {
-      require(e.image_offset <= ctx.image.size() && e.size <= ctx.image.size() - e.image_offset,
+      require(e.image_offset <= ctx.image->size() && e.size <= ctx.image->size() - e.image_offset,
               "file data inside the image");
     }
     // Every component is safe; the first is wanted; the parent folder came earlier.
@@ -65,26 +67,14 @@ void check_listing(const import_context& ctx, int status, const import_result& r
   }
 }
 
-struct stored_bytes {
-  const uint8_t* data;
-  size_t size;
-};
-
-int read_memory(void* user, uint64_t pos, void* buffer, size_t len) {
-  const auto* b = static_cast<const stored_bytes*>(user);
-  if (pos > b->size || len > b->size - pos) return -1;
-  std::memcpy(buffer, b->data + pos, len);
-  return 0;
-}
-
 // The reader's runs of sectors against the same sectors decoded one at a time: a few sectors
 // around a position the input picks, the unaligned ends included.
 void check_decoding(image_reader& reader, const uint8_t* data, const std::vector<uint64_t>& parts) {
   const size_t size = static_cast<size_t>(parts[0] + (parts.size() > 1 ? parts[1] : 0));
-  stored_bytes bytes{data, size};
+  memory_reader bytes(data, size);
   compressed_image oracle;
-  require(compressed_open(&oracle, reader.compressed_kind(), parts, read_memory, &bytes, nullptr) ==
-              IMPORT_OK,
+  const int kind = compressed_kind_of(data, size);
+  require(compressed_open(&oracle, kind, parts, bytes, nullptr) == IMPORT_OK,
           "the image opens alike twice");
   const uint64_t n = reader.size();
   if (n == 0) return;
@@ -95,8 +85,7 @@ void check_decoding(image_reader& reader, const uint8_t* data, const std::vector
   const int status = reader.read(pos, run.data(), len, &message);
   bool all_decode = true;
   for (uint64_t at = pos; at < pos + len && all_decode; at = (at / 2048 + 1) * 2048) {
-    all_decode = compressed_read_sector(oracle, at / 2048, read_memory, &bytes, one.data(),
-                                        nullptr) == IMPORT_OK;
+    all_decode = compressed_read_sector(oracle, at / 2048, bytes, one.data(), nullptr) == IMPORT_OK;
     const size_t skip = static_cast<size_t>(at % 2048);
     const size_t take = std::min<uint64_t>(2048 - skip, pos + len - at);
     require(!all_decode || status != IMPORT_OK ||
@@ -136,10 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!streams.back()) return 0;
   }
   std::string message;
-  int status = ctx.image.open_streams(std::move(streams), sizes, "fuzz.img", &message);
-  if (status == IMPORT_OK && compressed) check_decoding(ctx.image, image.data(), sizes);
+  int status = open_image_streams(std::move(streams), sizes, "fuzz.img", &ctx.image, &message);
+  if (status == IMPORT_OK && compressed) check_decoding(*ctx.image, image.data(), sizes);
   if (status == IMPORT_OK) {
-    status = xdvdfs_list(&ctx, "fuzz.img");
+    status = xdvdfs_list(&ctx, *ctx.image, "fuzz.img", "", nullptr);
   } else {
     require(compressed && !message.empty() == (status != IMPORT_ERR_NO_MEMORY),
             "only a compressed image can fail to open, with a message");

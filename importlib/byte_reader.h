@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "fs.h"
 #include "import.h"
 
 class byte_reader {
@@ -46,4 +47,22 @@ class memory_reader final : public byte_reader {
  private:
   const uint8_t* data_;
   size_t size_;
+};
+
+// An open file of a known size, owned by the caller. A read that fails is left to the caller
+// to word: it knows what the file is.
+class file_reader final : public byte_reader {
+ public:
+  file_reader(FILE* file, uint64_t size) : file_(file), size_(size) {}
+  uint64_t size() const override { return size_; }
+  int read(uint64_t pos, void* out, size_t len, std::string* message) override {
+    message->clear();
+    if (!inside(pos, len) || seek_to(file_, pos) != 0 || std::fread(out, 1, len, file_) != len)
+      return IMPORT_ERR_SOURCE_IO;
+    return IMPORT_OK;
+  }
+
+ private:
+  FILE* file_;
+  uint64_t size_;
 };

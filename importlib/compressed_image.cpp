@@ -7,6 +7,7 @@
 #include <new>
 
 #include "byte_order.h"
+#include "byte_reader.h"
 #include "import.h"
 #include "lz4.h"
 
@@ -50,6 +51,32 @@ int fail(std::string* reason, int status, const char* format, ...) {
   return status;
 }
 
+// Reads from the stored bytes. A read that fails with a message of its own (a part of a split
+// image that cannot be read names itself) passes that on as the reason; without one, the
+// reason is `format`'s text and the status IMPORT_ERR_SOURCE_IO.
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format(printf, 6, 7)))
+#endif
+int read_stored(byte_reader& stored, uint64_t pos, void* out, size_t len, std::string* reason,
+                const char* format, ...) {
+  std::string message;
+  const int status = stored.read(pos, out, len, &message);
+  if (status == IMPORT_OK) return IMPORT_OK;
+  if (!message.empty()) {
+    if (reason) *reason = message;
+    return status;
+  }
+  if (reason) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    *reason = text;
+  }
+  return IMPORT_ERR_SOURCE_IO;
+}
+
 // "part 2: " before a reason about one part of a split image; nothing for a single part.
 struct part_label {
   char text[32] = "";
@@ -59,14 +86,15 @@ struct part_label {
 };
 
 // Appends `count` entries read at stored position `pos` to image->index.
-int load_entries(compressed_image* image, uint64_t pos, uint64_t count, stored_read_fn read,
-                 void* user, std::string* reason) {
+int load_entries(compressed_image* image, uint64_t pos, uint64_t count, byte_reader& stored,
+                 std::string* reason) {
   std::vector<uint8_t> window(INDEX_WINDOW * 4);
   image->index.reserve(image->index.size() + static_cast<size_t>(count));
   while (count > 0) {
     const size_t n = count < INDEX_WINDOW ? static_cast<size_t>(count) : INDEX_WINDOW;
-    if (read(user, pos, window.data(), n * 4) != 0)
-      return fail(reason, IMPORT_ERR_SOURCE_IO, "cannot read the index at 0x%" PRIx64, pos);
+    if (int status = read_stored(stored, pos, window.data(), n * 4, reason,
+                                 "cannot read the index at 0x%" PRIx64, pos))
+      return status;
     for (size_t i = 0; i < n; ++i) image->index.push_back(le32(&window[4 * i]));
     pos += n * 4;
     count -= n;
@@ -154,8 +182,8 @@ void record_room(const compressed_image& image, uint64_t sector, const compresse
   *room = limit - *pos;
 }
 
-int open_cci(compressed_image* image, const std::vector<uint64_t>& part_sizes, stored_read_fn read,
-             void* user, std::string* reason) {
+int open_cci(compressed_image* image, const std::vector<uint64_t>& part_sizes, byte_reader& stored,
+             std::string* reason) {
   uint64_t start = 0;
   for (size_t k = 0; k < part_sizes.size(); ++k) {
     const part_label part(k, part_sizes.size());
@@ -164,9 +192,9 @@ int open_cci(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
       return fail(reason, IMPORT_ERR_DAMAGED, "%s%" PRIu64 " bytes cannot hold a CCI header",
                   part.text, size);
     uint8_t h[CCI_HEADER];
-    if (read(user, start, h, sizeof h) != 0)
-      return fail(reason, IMPORT_ERR_SOURCE_IO, "%scannot read the header", part.text);
-    int status;
+    int status =
+        read_stored(stored, start, h, sizeof h, reason, "%scannot read the header", part.text);
+    if (status != IMPORT_OK) return status;
     if (le32(h) != CCI_MAGIC) return fail(reason, IMPORT_ERR_DAMAGED, "%sno CCIM magic", part.text);
     if ((status = check_field(le32(h + 4), CCI_HEADER, "header size", part, reason)) ||
         (status = check_field(le32(h + 24), COMPRESSED_SECTOR, "block size", part, reason)) ||
@@ -184,7 +212,7 @@ int open_cci(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
                   " bytes",
                   part.text, sectors + 1, index_at, size);
     const size_t base = image->index.size();
-    if ((status = load_entries(image, start + index_at, sectors + 1, read, user, reason)) ||
+    if ((status = load_entries(image, start + index_at, sectors + 1, stored, reason)) ||
         (status = check_rising(*image, base, base + static_cast<size_t>(sectors), 0, CCI_HEADER,
                                index_at, part, reason)))
       return status;
@@ -206,16 +234,15 @@ int open_cci(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
   return IMPORT_OK;
 }
 
-int open_cso(compressed_image* image, const std::vector<uint64_t>& part_sizes, stored_read_fn read,
-             void* user, std::string* reason) {
+int open_cso(compressed_image* image, const std::vector<uint64_t>& part_sizes, byte_reader& stored,
+             std::string* reason) {
   const part_label none(0, 1);
   if (part_sizes[0] < CSO_HEADER)
     return fail(reason, IMPORT_ERR_DAMAGED, "%" PRIu64 " bytes cannot hold a CSO header",
                 part_sizes[0]);
   uint8_t h[CSO_HEADER];
-  if (read(user, 0, h, sizeof h) != 0)
-    return fail(reason, IMPORT_ERR_SOURCE_IO, "cannot read the header");
-  int status;
+  int status = read_stored(stored, 0, h, sizeof h, reason, "cannot read the header");
+  if (status != IMPORT_OK) return status;
   if (le32(h) != CSO_MAGIC) return fail(reason, IMPORT_ERR_DAMAGED, "no CISO magic");
   // The PSP's CSO has the same magic, header and block size, and deflate blocks.
   if (h[20] == 1)
@@ -233,7 +260,7 @@ int open_cso(compressed_image* image, const std::vector<uint64_t>& part_sizes, s
     return fail(reason, IMPORT_ERR_DAMAGED,
                 "index of %" PRIu64 " entries does not fit in %" PRIu64 " bytes", sectors + 1,
                 part_sizes[0]);
-  if ((status = load_entries(image, CSO_HEADER, sectors + 1, read, user, reason))) return status;
+  if ((status = load_entries(image, CSO_HEADER, sectors + 1, stored, reason))) return status;
   image->sectors = sectors;
   const uint64_t data_at = CSO_HEADER + 4 * (sectors + 1);
 
@@ -302,7 +329,7 @@ const char* compressed_kind_name(int kind) {
 }
 
 int compressed_open(compressed_image* image, int kind, const std::vector<uint64_t>& part_sizes,
-                    stored_read_fn read, void* user, std::string* reason) {
+                    byte_reader& stored, std::string* reason) {
   *image = compressed_image();
   image->kind = kind;
   int status;
@@ -310,9 +337,9 @@ int compressed_open(compressed_image* image, int kind, const std::vector<uint64_
     if (part_sizes.empty() || (kind != COMPRESSED_CCI && kind != COMPRESSED_CSO))
       status = fail(reason, IMPORT_ERR_DAMAGED, "not a CCI or CSO image");
     else if (kind == COMPRESSED_CCI)
-      status = open_cci(image, part_sizes, read, user, reason);
+      status = open_cci(image, part_sizes, stored, reason);
     else
-      status = open_cso(image, part_sizes, read, user, reason);
+      status = open_cso(image, part_sizes, stored, reason);
   } catch (const std::bad_alloc&) {
     status = IMPORT_ERR_NO_MEMORY;
   }
@@ -376,15 +403,15 @@ int compressed_decode(const compressed_image& image, uint64_t sector, const comp
   return IMPORT_OK;
 }
 
-int compressed_read_sector(const compressed_image& image, uint64_t sector, stored_read_fn read,
-                           void* user, uint8_t* out, std::string* reason) {
+int compressed_read_sector(const compressed_image& image, uint64_t sector, byte_reader& stored,
+                           uint8_t* out, std::string* reason) {
   compressed_block block{};
   int status = compressed_locate(image, sector, &block, reason);
   if (status != IMPORT_OK) return status;
   uint8_t record[COMPRESSED_MAX_RECORD];
   uint8_t* into = block.lz4 ? record : out;  // a raw sector goes straight to its place
-  if (read(user, block.pos, into, block.len) != 0)
-    return fail(reason, IMPORT_ERR_SOURCE_IO, "cannot read block %" PRIu64 " at 0x%" PRIx64, sector,
-                block.pos);
+  status = read_stored(stored, block.pos, into, block.len, reason,
+                       "cannot read block %" PRIu64 " at 0x%" PRIx64, sector, block.pos);
+  if (status != IMPORT_OK) return status;
   return block.lz4 ? compressed_decode(image, sector, block, record, out, reason) : IMPORT_OK;
 }

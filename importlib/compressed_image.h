@@ -1,7 +1,7 @@
 // CCI and CSO images: a disc image of 2,048-byte sectors stored one block per sector, each
 // block either the sector as it is or an LZ4 block, found through an index of 32-bit entries
-// (position >> 2, bit 31 set for LZ4). Pure: the bytes come through a read callback or from
-// the caller's buffers; nothing here opens a file.
+// (position >> 2, bit 31 set for LZ4). Pure: the bytes come through a byte_reader over the
+// stored bytes or from the caller's buffers; nothing here opens a file.
 //
 // The stored bytes of an image are its parts one after the other ("x.1.cci", "x.2.cci"...;
 // the second part starts at the first part's size). A split CCI is parts that each carry
@@ -10,16 +10,18 @@
 // second part (where the first passed 0xFFBF6000) or cut one stream at 0xFFBF6000 with
 // positions counting on. The index tells which, so both read.
 //
-// Statuses are import statuses: IMPORT_OK, IMPORT_ERR_SOURCE_IO when the read callback fails,
-// IMPORT_ERR_DAMAGED when the image does not hold together, IMPORT_ERR_NO_MEMORY. On the
-// last three `reason` (when not null) receives a short explanation for "damaged CCI image:
-// <reason>".
+// Statuses are import statuses: IMPORT_OK, the stored reader's own status when a read fails
+// (IMPORT_ERR_SOURCE_IO), IMPORT_ERR_DAMAGED when the image does not hold together,
+// IMPORT_ERR_NO_MEMORY. On failure `reason` (when not null) receives a short explanation for
+// "damaged CCI image: <reason>", or the stored reader's message when its read failed with one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+class byte_reader;
 
 constexpr uint32_t COMPRESSED_SECTOR = 2048;
 
@@ -42,10 +44,6 @@ int compressed_kind_of(const void* head, size_t len);
 
 // "CCI", "CSO", or "" for COMPRESSED_NONE.
 const char* compressed_kind_name(int kind);
-
-// Reads exactly `len` bytes at `pos` of the stored bytes into `buffer`. 0, or -1 when they
-// cannot all be read.
-typedef int (*stored_read_fn)(void* user, uint64_t pos, void* buffer, size_t len);
 
 // A run of sectors whose records lie in one stretch of the stored bytes.
 struct compressed_segment {
@@ -76,7 +74,7 @@ struct compressed_block {
 // every sector's record lies inside the parts; records themselves are checked as they are
 // decoded. An import status.
 int compressed_open(compressed_image* image, int kind, const std::vector<uint64_t>& part_sizes,
-                    stored_read_fn read, void* user, std::string* reason);
+                    byte_reader& stored, std::string* reason);
 
 // The record of `sector` in an open image: no I/O. IMPORT_OK, or IMPORT_ERR_DAMAGED when
 // sector >= image.sectors.
@@ -89,5 +87,5 @@ int compressed_decode(const compressed_image& image, uint64_t sector, const comp
                       const uint8_t* record, uint8_t* out, std::string* reason);
 
 // compressed_locate, one read, compressed_decode: the 2,048 bytes of `sector` at `out`.
-int compressed_read_sector(const compressed_image& image, uint64_t sector, stored_read_fn read,
-                           void* user, uint8_t* out, std::string* reason);
+int compressed_read_sector(const compressed_image& image, uint64_t sector, byte_reader& stored,
+                           uint8_t* out, std::string* reason);

@@ -23,8 +23,8 @@ struct opened {
 
 opened open_parts(int kind, const parts_t& parts) {
   opened o;
-  o.status = compressed_open(&o.image, kind, part_sizes(parts), read_parts,
-                             const_cast<parts_t*>(&parts), &o.reason);
+  parts_reader reader(parts);
+  o.status = compressed_open(&o.image, kind, part_sizes(parts), reader, &o.reason);
   return o;
 }
 
@@ -33,10 +33,10 @@ std::string read_back(const opened& o, const parts_t& parts, const disc_image& l
   if (o.status != IMPORT_OK) return "open: " + o.reason;
   if (o.image.sectors != (logical.size() + 2047) / 2048) return "wrong sector count";
   std::vector<uint8_t> sector(COMPRESSED_SECTOR);
+  parts_reader reader(parts);
   for (uint64_t s = 0; s < o.image.sectors; ++s) {
     std::string reason;
-    if (compressed_read_sector(o.image, s, read_parts, const_cast<parts_t*>(&parts), sector.data(),
-                               &reason) != IMPORT_OK)
+    if (compressed_read_sector(o.image, s, reader, sector.data(), &reason) != IMPORT_OK)
       return reason;
     if (sector != logical.get(s * 2048, 2048)) return "sector " + std::to_string(s) + " differs";
   }
@@ -216,8 +216,8 @@ TEST(CompressedImage, ReportsAFailedReadAsSourceIo) {
   std::vector<uint64_t> sizes = part_sizes(parts);
   parts[0].resize(parts[0].size() - 100);  // the index cannot be read whole
   std::string reason;
-  EXPECT_EQ(compressed_open(&image, COMPRESSED_CCI, sizes, read_parts, &parts, &reason),
-            IMPORT_ERR_SOURCE_IO);
+  parts_reader reader(parts);
+  EXPECT_EQ(compressed_open(&image, COMPRESSED_CCI, sizes, reader, &reason), IMPORT_ERR_SOURCE_IO);
   EXPECT_NE(reason.find("cannot read the index"), std::string::npos) << reason;
 }
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "entries.h"
+#include "image_reader.h"
 #include "sha256.h"
 
 namespace {
@@ -15,30 +16,30 @@ bool read_exact(FILE* f, uint8_t* buffer, size_t length) {
 
 }  // namespace
 
-int check_cancel(import_context* ctx, const copy_job* job) {
+int check_cancel(const copy_job* job, import_result* result) {
   if (!job->cancel || job->cancel->load() == 0) return IMPORT_OK;
-  set_import_error(ctx->result, "import cancelled");
+  set_import_error(result, "import cancelled");
   return IMPORT_ERR_CANCELLED;
 }
 
-int copy_entry(import_context* ctx, const import_entry* entry, const char* target, copy_job* job,
-               sha256_ctx* hash, int keep_part, std::string* part_out) {
+int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
+               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out) {
   try {
     std::string part = target;
     part += ".part";
 
     unique_file own_source;
-    const bool from_folder = !entry->source_path.empty();
+    const bool from_folder = !entry.source_path.empty();
     if (from_folder) {
-      own_source.reset(open_utf8(entry->source_path.c_str(), "rb"));
+      own_source.reset(open_utf8(entry.source_path.c_str(), "rb"));
       if (!own_source) {
-        set_import_error(ctx->result, "cannot open %s", entry->source_path.c_str());
+        set_import_error(result, "cannot open %s", entry.source_path.c_str());
         return IMPORT_ERR_SOURCE_IO;
       }
       // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
       std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
-    } else if (!ctx->image.is_open() || entry->image_offset > ctx->image.size()) {
-      set_import_error(ctx->result, "seek failed in image");
+    } else if (!image || entry.image_offset > image->size()) {
+      set_import_error(result, "seek failed in image");
       return IMPORT_ERR_SOURCE_IO;
     }
     FILE* const source = own_source.get();
@@ -48,13 +49,13 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
     part_file_guard guard;
     unique_file out(create_new_utf8(part.c_str()));
     if (!out) {
-      set_import_error(ctx->result, "cannot create %s", part.c_str());
+      set_import_error(result, "cannot create %s", part.c_str());
       return IMPORT_ERR_OUTPUT_IO;
     }
     guard = part;
     std::setvbuf(out.get(), nullptr, _IONBF, 0);
 
-    if (job->progress) job->progress(job->done, job->total, entry->rel_path.c_str(), job->user);
+    if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
 
     int status = IMPORT_OK;
     uint8_t* buffer = job->buffer.get();
@@ -65,13 +66,13 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
     // into the buffer, never copied this way.
     bool in_kernel = hash == nullptr;
     uint64_t copied = 0;
-    for (uint64_t left = entry->size; left > 0;) {
-      if ((status = check_cancel(ctx, job)) != IMPORT_OK) break;
+    for (uint64_t left = entry.size; left > 0;) {
+      if ((status = check_cancel(job, result)) != IMPORT_OK) break;
       size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
       if (in_kernel) {
         FILE* in = source;
         uint64_t at = copied, avail = left;
-        if (!from_folder && !ctx->image.stored_span(entry->image_offset + copied, &in, &at, &avail))
+        if (!from_folder && !image->stored_span(entry.image_offset + copied, &in, &at, &avail))
           in = nullptr;
         const uint64_t n =
             in ? copy_in_kernel(in, at, out.get(), avail < chunk ? avail : chunk) : 0;
@@ -79,8 +80,8 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
           in_kernel = false;
           if (copied != 0 &&
               ((from_folder && seek_to(source, copied) != 0) || seek_to(out.get(), copied) != 0)) {
-            set_import_error(ctx->result, "read error in %s (truncated source?)",
-                             entry->rel_path.c_str());
+            set_import_error(result, "read error in %s (truncated source?)",
+                             entry.rel_path.c_str());
             status = IMPORT_ERR_SOURCE_IO;
             break;
           }
@@ -89,24 +90,23 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
         chunk = static_cast<size_t>(n);
       } else {
         std::string why;
-        const bool read = from_folder
-                              ? read_exact(source, buffer, chunk)
-                              : (status = ctx->image.read(entry->image_offset + copied, buffer,
-                                                          chunk, &why)) == IMPORT_OK;
+        const bool read = from_folder ? read_exact(source, buffer, chunk)
+                                      : (status = image->read(entry.image_offset + copied, buffer,
+                                                              chunk, &why)) == IMPORT_OK;
         if (!read) {
           // A block that does not decode is damage, worded by the image, as is a part that
           // cannot be read; a file that ends early is the source's.
           if (status != IMPORT_ERR_DAMAGED) status = IMPORT_ERR_SOURCE_IO;
           if (!why.empty())
-            set_import_error(ctx->result, "%s", why.c_str());
+            set_import_error(result, "%s", why.c_str());
           else
-            set_import_error(ctx->result, "read error in %s (truncated source?)",
-                             entry->rel_path.c_str());
+            set_import_error(result, "read error in %s (truncated source?)",
+                             entry.rel_path.c_str());
           break;
         }
         if (hash) sha256_update(hash, buffer, chunk);
         if (std::fwrite(buffer, 1, chunk, out.get()) != chunk) {
-          set_import_error(ctx->result, "write error on %s (disk full?)", part.c_str());
+          set_import_error(result, "write error on %s (disk full?)", part.c_str());
           status = IMPORT_ERR_OUTPUT_IO;
           break;
         }
@@ -114,32 +114,31 @@ int copy_entry(import_context* ctx, const import_entry* entry, const char* targe
       left -= chunk;
       copied += chunk;
       job->done += chunk;
-      if (job->progress) job->progress(job->done, job->total, entry->rel_path.c_str(), job->user);
+      if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
     }
     // A file that grew after it was listed would be copied short and pass for complete.
     if (status == IMPORT_OK && from_folder &&
-        (seek_to(source, entry->size) != 0 || std::fgetc(source) != EOF)) {
-      set_import_error(ctx->result, "source changed during the import: %s",
-                       entry->source_path.c_str());
+        (seek_to(source, entry.size) != 0 || std::fgetc(source) != EOF)) {
+      set_import_error(result, "source changed during the import: %s", entry.source_path.c_str());
       status = IMPORT_ERR_SOURCE_IO;
     }
     own_source.reset();
     if (status == IMPORT_OK && flush_written_file(out.get()) != 0) {
-      set_import_error(ctx->result, "write error on %s", part.c_str());
+      set_import_error(result, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;
     }
     if (std::fclose(out.release()) != 0 && status == IMPORT_OK) {
-      set_import_error(ctx->result, "write error on %s", part.c_str());
+      set_import_error(result, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;
     }
     if (status != IMPORT_OK) return status;  // the guard deletes the ".part"
 
-    if (keep_part) {
+    if (fate == PART_KEEP) {
       *part_out = guard.release();
       return IMPORT_OK;
     }
     if (rename_replace(part.c_str(), target) != 0) {
-      set_import_error(ctx->result, "cannot rename %s to %s", part.c_str(), target);
+      set_import_error(result, "cannot rename %s to %s", part.c_str(), target);
       return IMPORT_ERR_OUTPUT_IO;
     }
     guard.release();

@@ -12,7 +12,7 @@
 #include "fs.h"
 #include "import.h"
 
-struct import_context;
+class image_reader;
 struct import_entry;
 struct sha256_ctx;
 
@@ -29,16 +29,22 @@ struct copy_job {
   const std::atomic<int>* cancel = nullptr;  // non-zero once the caller gives up; may be null
 };
 
-// IMPORT_ERR_CANCELLED, with its message, once the caller has set the job's cancel flag;
-// IMPORT_OK before.
-int check_cancel(import_context* ctx, const copy_job* job);
+// IMPORT_ERR_CANCELLED, with its message in `result`, once the caller has set the job's cancel
+// flag; IMPORT_OK before.
+int check_cancel(const copy_job* job, import_result* result);
 
-// Copies `entry` to `target` + ".part", feeding `hash` (may be null) on the way, then moves
-// the ".part" over `target`. With `keep_part` 1 the finished ".part" stays and its path is
-// stored in *part_out: the caller then owns the file. An import status; after any failure
-// the ".part" file is gone and an existing `target` is untouched.
-int copy_entry(import_context* ctx, const import_entry* entry, const char* target, copy_job* job,
-               sha256_ctx* hash, int keep_part, std::string* part_out);
+// What becomes of a finished ".part" file.
+enum part_fate : int {
+  PART_RENAME = 0,  // moved over the target
+  PART_KEEP = 1,    // left as it is, its path handed to the caller, who then owns the file
+};
+
+// Copies `entry` (a file of `image`, or of a folder source: then `image` may be null) to
+// `target` + ".part", feeding `hash` (may be null) on the way; then moves the ".part" over
+// `target`, or keeps it and stores its path in *part_out. An import status, explained in
+// `result`; after any failure the ".part" file is gone and an existing `target` is untouched.
+int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
+               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out);
 
 // Deletes a ".part" file when it goes out of scope, unless released first: every path that
 // gives up on a copy, exceptions included, leaves no ".part" behind.

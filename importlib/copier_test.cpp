@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "entries.h"
+#include "image_reader.h"
 #include "paths.h"
 #include "sha256.h"
 #include "testutil.h"
@@ -27,18 +28,17 @@ struct progress_log {
 
 struct copier {
   import_result result{};
-  import_context ctx;
+  std::unique_ptr<image_reader> image;
   copy_job job;
   progress_log log;
   copier() {
-    ctx.result = &result;
     job.progress = progress_log::record;
     job.user = &log;
     job.buffer.reset(new uint8_t[COPY_CHUNK]);
   }
   int copy(const import_entry& e, const std::string& target, sha256_ctx* hash = nullptr,
-           int keep_part = 0, std::string* part = nullptr) {
-    return copy_entry(&ctx, &e, target.c_str(), &job, hash, keep_part, part);
+           part_fate fate = PART_RENAME, std::string* part = nullptr) {
+    return copy_entry(e, image.get(), target.c_str(), &job, &result, hash, fate, part);
   }
 };
 
@@ -69,7 +69,7 @@ TEST(Copier, ChunksProgressAndHash) {
                 IMPORT_OK)
           << cp.result.message;
       EXPECT_EQ(read_file(dir / "out.bin"), data) << c.size;
-      EXPECT_EQ(path_kind((dir / "out.bin.part").c_str(), nullptr), 0);
+      EXPECT_EQ(path_kind((dir / "out.bin.part").c_str(), nullptr), PATH_NONE);
       // One call at the start, one per chunk; the last chunk carries the remainder.
       ASSERT_EQ(cp.log.calls.size(), 1 + c.chunks) << c.size;
       EXPECT_EQ(cp.log.calls.front().first, 100u);
@@ -96,7 +96,7 @@ TEST(Copier, CopiesFromTheImageStreamAtTheOffset) {
   write_file(dir / "disc.iso", image);
   copier cp;
   std::string message;
-  ASSERT_EQ(cp.ctx.image.open((dir / "disc.iso").c_str(), &message), IMPORT_OK);
+  ASSERT_EQ(open_image_reader((dir / "disc.iso").c_str(), &cp.image, &message), IMPORT_OK);
   const uint64_t offset = 12345, size = COPY_CHUNK + 777;
   import_entry e{"media/m.bin", "", offset, size, 0};
   ASSERT_EQ(cp.copy(e, dir / "m.bin"), IMPORT_OK) << cp.result.message;
@@ -113,12 +113,12 @@ TEST(Copier, KeepPartHandsTheFileOver) {
   write_file(dir / "src", "payload");
   copier cp;
   std::string part;
-  ASSERT_EQ(
-      cp.copy(file_entry("default.xbe", dir / "src", 7), dir / "default.xbe", nullptr, 1, &part),
-      IMPORT_OK);
+  ASSERT_EQ(cp.copy(file_entry("default.xbe", dir / "src", 7), dir / "default.xbe", nullptr,
+                    PART_KEEP, &part),
+            IMPORT_OK);
   EXPECT_EQ(part, dir / "default.xbe.part");
   EXPECT_EQ(read_text(part), "payload");
-  EXPECT_EQ(path_kind((dir / "default.xbe").c_str(), nullptr), 0) << "target never created";
+  EXPECT_EQ(path_kind((dir / "default.xbe").c_str(), nullptr), PATH_NONE) << "target never created";
 }
 
 TEST(Copier, FailuresLeaveNoPartAndTheOldTargetUntouched) {
@@ -152,10 +152,11 @@ TEST(Copier, FailuresLeaveNoPartAndTheOldTargetUntouched) {
   for (auto& c : cases) {
     copier cp;
     std::string message;
-    ASSERT_EQ(cp.ctx.image.open((dir / "short.iso").c_str(), &message), IMPORT_OK);
+    ASSERT_EQ(open_image_reader((dir / "short.iso").c_str(), &cp.image, &message), IMPORT_OK);
     EXPECT_EQ(cp.copy(c.entry, c.target), c.status) << c.what;
     EXPECT_EQ(cp.result.message, c.message) << c.what;
-    EXPECT_EQ(path_kind((c.target + ".part").c_str(), nullptr), 0) << c.what << ": .part left";
+    EXPECT_EQ(path_kind((c.target + ".part").c_str(), nullptr), PATH_NONE)
+        << c.what << ": .part left";
     EXPECT_EQ(read_text(target), "previous copy") << c.what;
   }
   // The same copy that succeeds replaces the old target only now.

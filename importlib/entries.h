@@ -1,15 +1,13 @@
-// The working state of one import: the entry list both listers fill, the name rules they
-// apply, and the one routine through which every step explains a failure.
+// The working state of one import: the entry list both listers fill, and the one routine
+// through which every step explains a failure.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "fs.h"
 #include "image_reader.h"
 #include "import.h"
 
@@ -33,24 +31,26 @@ struct import_entry {
   int is_dir;               // 1 for a folder, 0 for a file
 };
 
+// What a new entry is and where its bytes come from.
+struct entry_source {
+  const char* source_path = nullptr;  // a folder source's file: its full path
+  uint64_t image_offset = 0;          // an image's file: where its data starts
+  uint64_t size = 0;
+  bool is_dir = false;
+
+  static entry_source folder() { return {nullptr, 0, 0, true}; }
+  static entry_source in_image(uint64_t offset, uint64_t size) {
+    return {nullptr, offset, size, false};
+  }
+  static entry_source on_disk(const char* path, uint64_t size) { return {path, 0, size, false}; }
+};
+
 struct import_context {
   // The list in listing order; a folder always precedes everything below it.
-  // count = entries.size(), capacity = entries.capacity().
   std::vector<import_entry> entries;
-  image_reader image;  // the open image of an image source
-  uint64_t partition_base = 0;
-  import_result* result = nullptr;  // messages and counters; every caller sets it first
-  // Byte ranges [start, end) of the non-empty directory tables walked so far. A table that
-  // reaches into one of them (a folder pointing at an ancestor's table, many folders sharing
-  // one, or tables that overlap) is damage, not an invitation to list the same entries over
-  // and over: this keeps the listing proportional to the image's size.
-  std::map<uint64_t, uint64_t> walked_tables;
-  // 1 when the image's top level holds a default.xex: an Xbox 360 disc, picked by mistake.
-  int saw_default_xex = 0;
-  uint64_t path_bytes = 0;  // of every entry's rel_path and source_path, for the limit
-  // Folder sources: every folder listed so far, known by identity, not by path. A link back
-  // to an ancestor (maps/a -> .) would otherwise be walked 4^depth times with two of them.
-  std::set<file_identity> walked_folders;
+  std::unique_ptr<image_reader> image;  // the open image of an image source; else null
+  import_result* result = nullptr;      // messages and counters; every caller sets it first
+  uint64_t path_bytes = 0;              // of every entry's rel_path and source_path, for the limit
 };
 
 // Formats the failure explanation into result->message (cut at 767 bytes). Null `result`
@@ -61,29 +61,11 @@ __attribute__((format(printf, 2, 3)))
 void set_import_error(import_result* result, const char* format, ...);
 
 // Appends an entry named by `name_len` bytes of `name` below `parent_rel` (null at the top
-// level). Grows the list to 256 entries first, then doubling. 0, IMPORT_ERR_NO_MEMORY, or
-// IMPORT_ERR_DAMAGED past MAX_LIST_ENTRIES or MAX_LIST_PATH_BYTES; the list unchanged.
+// level). 0, IMPORT_ERR_NO_MEMORY, or IMPORT_ERR_DAMAGED past MAX_LIST_ENTRIES or
+// MAX_LIST_PATH_BYTES; the list unchanged.
 int entry_list_add(import_context* ctx, const char* parent_rel, const char* name, size_t name_len,
-                   const char* source_path, uint64_t image_offset, uint64_t size, int is_dir);
-
-// What the name rules make of one path component.
-enum name_verdict : int {
-  NAME_SAFE = 0,
-  NAME_ESCAPES = 1,         // empty, ".", "..", separators, ':' or control characters
-  NAME_NOT_ON_WINDOWS = 2,  // a device name, a trailing dot or space, or one of <>"|?*
-};
-name_verdict judge_name(const char* name, size_t name_len);
-
-// 1 if `name` may be used as one output path component on every platform, else 0.
-int is_safe_name(const char* name, size_t name_len);
-
-// A copy of the name fit for a message: bytes outside 0x20..0x7E become '?', so a refused
-// name cannot rewrite the terminal line it is printed on.
-std::string printable_name(const char* name, size_t name_len);
+                   const entry_source& from);
 
 // Two listed paths that differ only in ASCII letter case would land on one file on Windows,
 // the second replacing the first. IMPORT_ERR_UNSAFE_NAME with both named, or IMPORT_OK.
 int refuse_case_twins(import_context* ctx);
-
-// 1 if a top-level entry of that name and kind belongs to the game.
-int is_wanted_top_level(const char* name, int is_dir);

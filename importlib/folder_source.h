@@ -4,12 +4,12 @@
 
 struct import_context;
 
-// Lists the folder `dir` (UTF-8), whose relative path in the source is `rel_parent` (null for
-// the source root) at nesting `depth` (0 for the root), and everything wanted below it.
-// An import status; the first failure stops the whole walk.
-int folder_walk(import_context* ctx, const char* dir, const char* rel_parent, int depth);
+// Lists the folder `root` (UTF-8) and everything wanted below it into ctx->entries. An
+// import status; the first failure stops the whole walk.
+int folder_list(import_context* ctx, const char* root);
 
-// Handles one name found in `dir`: refuses unsafe names, skips unwanted top-level entries,
-// adds folders (and walks them) and plain files. An import status.
-int folder_take_entry(import_context* ctx, const char* dir, const char* rel_parent, int depth,
-                      const char* name, int is_dir);
+// Adds the file at `path`, found by a listing as `name` in the folder whose relative path is
+// `rel_parent`: left out when it is no longer a plain file (vanished, or replaced by a
+// folder), refused when it is a broken link. An import status.
+int folder_add_file(import_context* ctx, const char* path, const char* rel_parent,
+                    const char* name);

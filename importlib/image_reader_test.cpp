@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,36 +15,6 @@
 
 namespace {
 
-// Which names make a split image, and which parts beside them join it.
-TEST(ImageReader, PartsAreFoundByName) {
-  struct {
-    std::vector<std::string> files;  // written beside each other; the first is chosen
-    std::vector<std::string> parts;  // what is read, in order; empty: refused
-  } cases[] = {
-      {{"d.1.iso", "d.2.iso", "d.3.iso"}, {"d.1.iso", "d.2.iso", "d.3.iso"}},
-      {{"d.1.cci", "d.2.cci", "d.2.iso"}, {"d.1.cci", "d.2.cci"}},  // one extension throughout
-      {{"a.b.1.xiso", "a.b.2.xiso"}, {"a.b.1.xiso", "a.b.2.xiso"}},
-      {{"d.1.iso"}, {"d.1.iso"}},
-      {{"d.11.iso", "d.12.iso"}, {"d.11.iso"}},  // one digit, and it is 1
-      {{"d1.iso", "d2.iso"}, {"d1.iso"}},
-      {{"d.2.iso", "d.3.iso"}, {"d.2.iso"}},
-      {{"d.1.", "d.2."}, {"d.1."}},  // no extension
-      {{"d.1.iso", "d.3.iso"}, {}},  // part 2 lost
-  };
-  for (const auto& c : cases) {
-    temp_dir dir;
-    for (const std::string& f : c.files) write_file(dir / f, "x");
-    std::vector<std::string> found, want;
-    for (const std::string& p : c.parts) want.push_back(dir / p);
-    std::string message;
-    const int status = find_image_parts((dir / c.files[0]).c_str(), &found, &message);
-    EXPECT_EQ(status, want.empty() ? IMPORT_ERR_SOURCE_IO : IMPORT_OK) << c.files[0];
-    if (status == IMPORT_OK) {
-      EXPECT_EQ(found, want) << c.files[0];
-    }
-  }
-}
-
 // Every form reads back the plain image's bytes, across parts, sectors and runs of records
 // longer than one read of them (3 MiB stored as it is), and nothing past its end.
 TEST(ImageReader, EveryFormReadsLikeThePlainImage) {
@@ -53,11 +24,13 @@ TEST(ImageReader, EveryFormReadsLikeThePlainImage) {
   constexpr uint64_t SPLIT = 1000000;
   for (const form_info& form : image_forms()) {
     temp_dir dir;
-    image_reader reader;
+    std::unique_ptr<image_reader> opened;
     std::string message;
-    ASSERT_EQ(reader.open(save_in_form(img, form.form, dir / "d", SPLIT).c_str(), &message),
+    ASSERT_EQ(open_image_reader(save_in_form(img, form.form, dir / "d", SPLIT).c_str(), &opened,
+                                &message),
               IMPORT_OK)
         << form.what << ": " << message;
+    image_reader& reader = *opened;
     std::vector<uint8_t> plain = img.dense();
     ASSERT_GE(reader.size(), plain.size()) << form.what;
     plain.resize(static_cast<size_t>(reader.size()));  // compressed: whole sectors
@@ -75,6 +48,39 @@ TEST(ImageReader, EveryFormReadsLikeThePlainImage) {
     EXPECT_EQ(reader.read(n, &byte, 1, &message), IMPORT_ERR_SOURCE_IO) << form.what;
     EXPECT_EQ(message, "") << "past the end is the caller's to word";
   }
+}
+
+// Reads stay inside the image whatever the range, and a file that shrank after it was opened
+// fails its reads instead of giving what is no longer there.
+TEST(ImageReader, ReadsStayInsideTheImage) {
+  temp_dir dir;
+  disc_image img = build_image(dir_node("", {file_node("default.xbe", pattern_bytes(70000, 1))}));
+  ASSERT_TRUE(img.save(dir / "r.iso"));
+  std::unique_ptr<image_reader> reader;
+  std::string message;
+  ASSERT_EQ(open_image_reader((dir / "r.iso").c_str(), &reader, &message), IMPORT_OK);
+  const uint64_t n = img.size();
+  uint8_t buf[16];
+  struct {
+    uint64_t pos, len;
+    int status;
+  } cases[] = {
+      {XDVDFS_DESCRIPTOR, 16, IMPORT_OK},
+      {n - 16, 16, IMPORT_OK},
+      {n, 0, IMPORT_OK},
+      {n - 15, 16, IMPORT_ERR_SOURCE_IO},
+      {n + 1, 0, IMPORT_ERR_SOURCE_IO},
+      {UINT64_MAX, 2, IMPORT_ERR_SOURCE_IO},
+      {2, SIZE_MAX, IMPORT_ERR_SOURCE_IO},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(reader->read(c.pos, buf, static_cast<size_t>(c.len), &message), c.status)
+        << c.pos << "+" << c.len;
+  ASSERT_EQ(reader->read(XDVDFS_DESCRIPTOR, buf, 16, &message), IMPORT_OK);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 16), std::string(XDVDFS_MAGIC, 16));
+  img.resize(0x8000);  // the file is now shorter than when it was opened
+  ASSERT_TRUE(img.save(dir / "r.iso"));
+  EXPECT_EQ(reader->read(0x9000, buf, 8, &message), IMPORT_ERR_SOURCE_IO);
 }
 
 }  // namespace

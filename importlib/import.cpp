@@ -13,8 +13,10 @@
 #include "folder_source.h"
 #include "format_hint.h"
 #include "fs.h"
+#include "image_reader.h"
 #include "paths.h"
 #include "sha256.h"
+#include "split_names.h"
 #include "xbe_file.h"
 #include "xdvdfs.h"
 
@@ -40,7 +42,7 @@ bool is_top_level_xbe(const import_entry& e) {
 // empty when there is none.
 std::string nearest_existing_folder(const char* out) {
   std::string p = full_path_utf8(out);
-  while (!p.empty() && path_kind(p.c_str(), nullptr) != 2) {
+  while (!p.empty() && path_kind(p.c_str(), nullptr) != PATH_FOLDER) {
     const size_t cut = p.find_last_of("/\\");
     if (cut == std::string::npos) return {};
     // A root keeps its separator: C:\ and /.
@@ -67,7 +69,7 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
     if (e.is_dir) continue;
     uint64_t old_size = 0;
     const std::string target = join_out_path(out, e.rel_path.c_str());
-    if (i == xbe_index || path_kind(target.c_str(), &old_size) != 1) old_size = 0;
+    if (i == xbe_index || path_kind(target.c_str(), &old_size) != PATH_FILE) old_size = 0;
     needed += e.size > old_size ? e.size - old_size : 0;
     largest = std::max(largest, e.size);
   }
@@ -79,17 +81,36 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
   return IMPORT_ERR_OUTPUT_IO;
 }
 
+// Opens the disc image at `source` into ctx->image, records its form in the result and lists
+// its volume. *has_default_xex tells whether its top level holds an Xbox 360 executable.
+int list_image(import_context* ctx, const char* source, bool* has_default_xex) {
+  std::string message;
+  const int status = open_image_reader(source, &ctx->image, &message);
+  if (status != IMPORT_OK) {
+    if (!message.empty()) set_import_error(ctx->result, "%s", message.c_str());
+    return status;
+  }
+  ctx->result->image_parts = static_cast<uint32_t>(ctx->image->part_count());
+  std::snprintf(ctx->result->image_format, sizeof ctx->result->image_format, "%s",
+                ctx->image->format());
+  // Players pick the wrong part of a split image: no volume starts there.
+  std::string hint = first_part_of(source);
+  if (!hint.empty()) hint = "This is a later part of a split image: choose " + hint + " instead.";
+  return xdvdfs_list(ctx, *ctx->image, source, hint, has_default_xex);
+}
+
 // Steps after the first checks; `ctx`, `job` and every file they hold are released by
 // their owners in import_game whatever happens here.
 int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
   import_result* result = ctx->result;
 
   int status;
-  if (path_kind(source, nullptr) == 2) {
+  bool has_default_xex = false;
+  if (path_kind(source, nullptr) == PATH_FOLDER) {
     result->is_disc_image = 0;
-    status = folder_walk(ctx, source, nullptr, 0);
+    status = folder_list(ctx, source);
   } else {
-    status = xdvdfs_open_image(ctx, source);
+    status = list_image(ctx, source, &has_default_xex);
   }
   if (status == IMPORT_OK) status = refuse_case_twins(ctx);
   if (status != IMPORT_OK) return status;
@@ -108,7 +129,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   if (!have_xbe) {
     set_import_error(
         result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?%s%s", source,
-        ctx->saw_default_xex ? "\n" : "", ctx->saw_default_xex ? XBOX_360_DISC_LINE : "");
+        has_default_xex ? "\n" : "", has_default_xex ? XBOX_360_DISC_LINE : "");
     return IMPORT_ERR_NO_XBE;
   }
 
@@ -164,7 +185,8 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   sha256_ctx hash;
   sha256_init(&hash);
   std::string part_path;
-  status = copy_entry(ctx, &xbe, xbe_target.c_str(), job, &hash, 1, &part_path);
+  status = copy_entry(xbe, ctx->image.get(), xbe_target.c_str(), job, result, &hash, PART_KEEP,
+                      &part_path);
   if (status != IMPORT_OK) return status;
   part_file_guard xbe_part(std::move(part_path));
   uint8_t digest[32];
@@ -175,7 +197,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     // the ".part" again, and if undoing the patch gives the supported digest, write the
     // retail bytes back and go on. The read-back after the last rename proves the result.
     uint32_t places = 0;
-    if (xbe_undo_media_patch(xbe_part.path().c_str(), 1, &places) == 1) {
+    if (xbe_undo_media_patch(xbe_part.path().c_str(), MEDIA_PATCH_RESTORE, &places) == 1) {
       result->xbe_media_patch_undone = places;
       std::memcpy(result->xbe_sha_hex, SUPPORTED_XBE_SHA256, sizeof result->xbe_sha_hex);
     } else {
@@ -197,7 +219,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   result->bytes_copied = xbe.size;
 
   for (size_t i : order) {
-    if ((status = check_cancel(ctx, job)) != IMPORT_OK) return status;
+    if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
     const import_entry& e = ctx->entries[i];
     const std::string target = join_out_path(out, e.rel_path.c_str());
     if (e.is_dir) {
@@ -207,7 +229,8 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       }
       ++result->folders_created;
     } else {
-      status = copy_entry(ctx, &e, target.c_str(), job, nullptr, 0, nullptr);
+      status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
+                          nullptr);
       if (status != IMPORT_OK) return status;
       ++result->files_copied;
       result->bytes_copied += e.size;
@@ -215,11 +238,11 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   }
 
   // A cancel that came with the last chunk still keeps the executable from its name.
-  if ((status = check_cancel(ctx, job)) != IMPORT_OK) return status;
+  if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
   // A part of the image that grew or shrank meanwhile (still being copied from the console,
   // say) may have given some files bytes of another version of it.
   std::string changed;
-  if (ctx->image.is_open() && ctx->image.check_unchanged(&changed) != IMPORT_OK) {
+  if (ctx->image && ctx->image->check_unchanged(&changed) != IMPORT_OK) {
     set_import_error(result, "%s", changed.c_str());
     return IMPORT_ERR_SOURCE_IO;
   }
@@ -275,7 +298,7 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
                        out ? out : "");
       return IMPORT_ERR_BAD_OUTPUT;
     }
-    if (path_kind(source, nullptr) == 0) {
+    if (path_kind(source, nullptr) == PATH_NONE) {
       set_import_error(result, "source not found: %s", source);
       return IMPORT_ERR_SOURCE_IO;
     }

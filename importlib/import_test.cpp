@@ -50,7 +50,7 @@ disc_node small_tree(std::vector<uint8_t> xbe = sample_xbe()) {
                       });
 }
 
-bool exists(const std::string& path) { return path_kind(path.c_str(), nullptr) != 0; }
+bool exists(const std::string& path) { return path_kind(path.c_str(), nullptr) != PATH_NONE; }
 
 TEST(Import, FirstChecksInOrder) {
   temp_dir dir;
@@ -277,7 +277,7 @@ TEST(Import, CaseTwinsRefuseTheSource) {
       EXPECT_EQ(
           std::string(r.message).rfind("two names in the source differ only in letter case: ", 0),
           0u);
-      EXPECT_EQ(path_kind((dir / "out").c_str(), nullptr), 0) << "nothing written";
+      EXPECT_EQ(path_kind((dir / "out").c_str(), nullptr), PATH_NONE) << "nothing written";
     }
   }
 }
@@ -290,7 +290,7 @@ TEST(Import, PipesInASourceFolderArePassedOver) {
   const disc_node tree = sample_tree();
   ASSERT_TRUE(write_folder(dir / "src", tree));
   ASSERT_EQ(mkfifo((dir / "src/maps/pipe.map").c_str(), 0600), 0);
-  EXPECT_EQ(path_kind((dir / "src/maps/pipe.map").c_str(), nullptr), 0);
+  EXPECT_EQ(path_kind((dir / "src/maps/pipe.map").c_str(), nullptr), PATH_NONE);
   import_result r;
   ASSERT_EQ(import_game((dir / "src").c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
             IMPORT_OK)
@@ -611,7 +611,7 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
     EXPECT_EQ(import_game(c.source.c_str(), out.c_str(), after_xbe::hook, &hook, &r), c.status)
         << c.what;
     EXPECT_EQ(std::string(r.message), c.message(out)) << c.what;
-    EXPECT_NE(path_kind(in(out, "default.xbe").c_str(), nullptr), 1) << c.what;
+    EXPECT_NE(path_kind(in(out, "default.xbe").c_str(), nullptr), PATH_FILE) << c.what;
     EXPECT_TRUE(no_part_files(out)) << c.what;
     EXPECT_GE(r.files_copied, 1u) << c.what << ": the verified executable still counts";
     EXPECT_STREQ(r.xbe_sha_hex, SAMPLE_XBE_SHA256);
@@ -670,7 +670,7 @@ TEST(Import, OutOfMemoryIsAStatus) {
         << throw_at;
     EXPECT_STREQ(r.message, "");
     EXPECT_TRUE(no_part_files(out)) << throw_at;
-    EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 1);
+    EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), PATH_FILE);
   }
 }
 
@@ -718,7 +718,8 @@ TEST(Import, CancelStopsBeforeTheNextChunk) {
     EXPECT_STREQ(r.message, "import cancelled") << c.what;
     EXPECT_EQ(hook.flag.load(), 1) << c.what;
     EXPECT_EQ(hook.last_done, hook.done_at_cancel) << c.what << ": copied on after the cancel";
-    EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 1) << c.what;
+    EXPECT_NE(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), PATH_FILE)
+        << c.what;
     EXPECT_TRUE(no_part_files(out)) << c.what;
     EXPECT_EQ(r.xbe_sha_ok, 0);
   }

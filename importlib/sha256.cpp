@@ -142,7 +142,7 @@ void sha256_final(sha256_ctx* ctx, uint8_t digest[32]) {
 
 int sha256_file(const char* path, uint8_t digest[32]) {
   // Only plain files: opening a pipe would wait for a writer for ever.
-  if (path_kind(path, nullptr) != 1) return -1;
+  if (path_kind(path, nullptr) != PATH_FILE) return -1;
   unique_file f(open_utf8(path, "rb"));
   if (!f) return -1;
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[FILE_CHUNK]);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "byte_reader.h"
 #include "fs.h"
 #include "import.h"
 #include "media_patch.h"
@@ -14,12 +15,6 @@
 namespace {
 
 constexpr size_t SCAN_CHUNK = 1024 * 1024;
-
-int read_at(void* state, uint64_t offset, void* out, size_t len) {
-  FILE* f = static_cast<FILE*>(state);
-  if (seek_to(f, offset) != 0) return -1;
-  return std::fread(out, 1, len, f) == len ? 0 : -1;
-}
 
 }  // namespace
 
@@ -31,7 +26,8 @@ int is_supported_xbe(const char* path) {
   return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? 1 : 0;
 }
 
-int xbe_undo_media_patch(const char* path, int restore, uint32_t* places) {
+int xbe_undo_media_patch(const char* path, media_patch_action action, uint32_t* places) {
+  const bool restore = action == MEDIA_PATCH_RESTORE;
   if (places) *places = 0;
   unique_file f(open_utf8(path, restore ? "r+b" : "rb"));
   if (!f) return -1;
@@ -65,12 +61,14 @@ int xbe_undo_media_patch(const char* path, int restore, uint32_t* places) {
 
 std::string xbe_describe_file(const char* path) {
   uint64_t size = 0;
-  if (path_kind(path, &size) != 1) return {};
+  if (path_kind(path, &size) != PATH_FILE) return {};
   unique_file f(open_utf8(path, "rb"));
   if (!f) return {};
-  return xbe_info_line_from(xbe_source{size, read_at, f.get()});
+  file_reader reader(f.get(), size);
+  return xbe_info_line_from(reader);
 }
 
 int is_media_patched_xbe(const char* path) {
-  return path && path_kind(path, nullptr) == 1 && xbe_undo_media_patch(path, 0, nullptr) == 1;
+  return path && path_kind(path, nullptr) == PATH_FILE &&
+         xbe_undo_media_patch(path, MEDIA_PATCH_CHECK, nullptr) == 1;
 }

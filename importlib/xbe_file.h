@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <string>
 
+enum media_patch_action : int {
+  MEDIA_PATCH_CHECK = 0,    // only tell whether undoing the patch would give the supported file
+  MEDIA_PATCH_RESTORE = 1,  // and if so, write the retail bytes into the file
+};
+
 // 1 when the file at the UTF-8 `path`, with every media-patched run set back to its retail
 // byte, has the supported digest (the file holds at least one such run); 0 when not; -1
-// when it cannot be read. With `restore` 1 and a match, the retail bytes are written into
-// the file. *places (when given) receives the number of runs.
-int xbe_undo_media_patch(const char* path, int restore, uint32_t* places);
+// when it cannot be read. *places (when given) receives the number of runs.
+int xbe_undo_media_patch(const char* path, media_patch_action action, uint32_t* places);
 
 // The sentence that tells the player which executable the file at `path` is (title, ID,
 // version, region), or that it is no Xbox executable; empty when its header does not hold

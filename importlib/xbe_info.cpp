@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "byte_reader.h"
 #include "charsets.h"
 
 namespace {
@@ -20,9 +21,10 @@ constexpr size_t CERT_REGION_AT = 0xA0;
 constexpr size_t CERT_VERSION_AT = 0xAC;
 constexpr size_t CERT_NEEDED = CERT_VERSION_AT + 4;  // the fields read, not the whole record
 
-int read_field(const xbe_source& source, uint64_t offset, void* out, size_t len) {
-  if (offset > source.size || source.size - offset < len) return XBE_INFO_DAMAGED;
-  return source.read_at(source.state, offset, out, len) == 0 ? XBE_INFO_OK : XBE_INFO_READ_ERROR;
+int read_field(byte_reader& source, uint64_t offset, void* out, size_t len) {
+  if (offset > source.size() || source.size() - offset < len) return XBE_INFO_DAMAGED;
+  std::string message;
+  return source.read(offset, out, len, &message) == IMPORT_OK ? XBE_INFO_OK : XBE_INFO_READ_ERROR;
 }
 
 // A title for a terminal: control characters (C0, DEL, C1) could move the cursor or start
@@ -48,21 +50,11 @@ std::string display_title(const uint8_t* units) {
   return out;
 }
 
-int read_span(void* state, uint64_t offset, void* out, size_t len) {
-  std::memcpy(out, static_cast<const uint8_t*>(state) + offset, len);
-  return 0;
-}
-
-xbe_source span_source(const uint8_t* data, size_t size) {
-  // The span is only read, through read_span; the cast drops const for the opaque pointer.
-  return {size, read_span, const_cast<uint8_t*>(data)};
-}
-
 }  // namespace
 
-int xbe_read_info_from(const xbe_source& source, xbe_info* info) {
+int xbe_read_info_from(byte_reader& source, xbe_info* info) {
   uint8_t magic[4];
-  if (source.size < sizeof magic) return XBE_INFO_NOT_XBE;
+  if (source.size() < sizeof magic) return XBE_INFO_NOT_XBE;
   int status = read_field(source, 0, magic, sizeof magic);
   if (status != XBE_INFO_OK) return status;
   if (std::memcmp(magic, "XBEH", 4) != 0) return XBE_INFO_NOT_XBE;
@@ -90,7 +82,8 @@ int xbe_read_info_from(const xbe_source& source, xbe_info* info) {
 }
 
 int xbe_read_info(const uint8_t* data, size_t size, xbe_info* info) {
-  return xbe_read_info_from(span_source(data, size), info);
+  memory_reader reader(data, size);
+  return xbe_read_info_from(reader, info);
 }
 
 std::string xbe_title_id_text(uint32_t title_id) {
@@ -127,7 +120,7 @@ std::string xbe_region_text(uint32_t region_flags) {
   return unknown;
 }
 
-std::string xbe_info_line_from(const xbe_source& source) {
+std::string xbe_info_line_from(byte_reader& source) {
   xbe_info info;
   const int status = xbe_read_info_from(source, &info);
   if (status == XBE_INFO_NOT_XBE)
@@ -146,5 +139,6 @@ std::string xbe_info_line_from(const xbe_source& source) {
 }
 
 std::string xbe_info_line(const uint8_t* data, size_t size) {
-  return xbe_info_line_from(span_source(data, size));
+  memory_reader reader(data, size);
+  return xbe_info_line_from(reader);
 }

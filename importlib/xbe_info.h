@@ -7,19 +7,14 @@
 #include <cstdint>
 #include <string>
 
-// The executable's bytes. xbe_read_info_from() asks only for ranges inside [0, size), so a
-// reader over a file, or over one file inside a disc image, needs no checks of its own.
-struct xbe_source {
-  uint64_t size;  // bytes in the executable
-  // Reads exactly `len` bytes at `offset` into `out`: 0, or -1 on a read error.
-  int (*read_at)(void* state, uint64_t offset, void* out, size_t len);
-  void* state;
-};
+// xbe_read_info_from() reads the executable's bytes through a byte_reader, asking only for
+// ranges inside [0, size()).
+class byte_reader;
 
 constexpr int XBE_INFO_OK = 0;
 constexpr int XBE_INFO_NOT_XBE = -1;     // no "XBEH" at offset 0 (also: under 4 bytes)
 constexpr int XBE_INFO_DAMAGED = -2;     // the magic, but a header that does not hold together
-constexpr int XBE_INFO_READ_ERROR = -3;  // the source's read_at failed
+constexpr int XBE_INFO_READ_ERROR = -3;  // the reader failed
 
 // Enough for every field xbe_read_info() looks at when the certificate follows the image
 // header as the Xbox tools lay it out; a caller handing a prefix of the file gives this much.
@@ -40,7 +35,7 @@ constexpr uint32_t XBE_REGION_REST_OF_WORLD = 0x4;
 constexpr uint32_t XBE_REGION_DEBUG = 0x80000000;
 
 // Reads the header and certificate. An XBE_INFO_* status; *info is filled only on success.
-int xbe_read_info_from(const xbe_source& source, xbe_info* info);
+int xbe_read_info_from(byte_reader& source, xbe_info* info);
 // The same over the first `size` bytes of the file (or all of it).
 int xbe_read_info(const uint8_t* data, size_t size, xbe_info* info);
 
@@ -55,5 +50,5 @@ std::string xbe_region_text(uint32_t region_flags);
 //   This default.xbe is "<title>" (title ID MS-004, version 3, region North America).
 // or, without the magic, that it is no Xbox executable at all. Empty when the header does
 // not hold together or cannot be read: then there is nothing trustworthy to say.
-std::string xbe_info_line_from(const xbe_source& source);
+std::string xbe_info_line_from(byte_reader& source);
 std::string xbe_info_line(const uint8_t* data, size_t size);

@@ -5,7 +5,10 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "byte_reader.h"
 
 namespace {
 
@@ -99,22 +102,23 @@ TEST(XbeInfo, TitleIdAndRegionText) {
 
 // A caller's reader that fails: the error comes back, and no line is made of half a header.
 TEST(XbeInfo, ReadErrorsPassUp) {
-  struct failing {
+  struct failing final : byte_reader {
     std::vector<uint8_t> bytes;
     int fail_at, reads = 0;
-    static int read_at(void* state, uint64_t offset, void* out, size_t len) {
-      auto* f = static_cast<failing*>(state);
-      if (f->reads++ == f->fail_at) return -1;
-      std::memcpy(out, f->bytes.data() + offset, len);
-      return 0;
+    failing(std::vector<uint8_t> b, int at) : bytes(std::move(b)), fail_at(at) {}
+    uint64_t size() const override { return bytes.size(); }
+    int read(uint64_t pos, void* out, size_t len, std::string* message) override {
+      *message = "cannot read";
+      if (reads++ == fail_at) return IMPORT_ERR_SOURCE_IO;
+      std::memcpy(out, bytes.data() + pos, len);
+      return IMPORT_OK;
     }
   };
   for (int fail_at = 0; fail_at < 4; ++fail_at) {  // magic, base, certificate address, record
-    failing f{make_xbe(u"t"), fail_at};
-    const xbe_source source{f.bytes.size(), failing::read_at, &f};
+    failing source(make_xbe(u"t"), fail_at);
     xbe_info info;
     EXPECT_EQ(xbe_read_info_from(source, &info), XBE_INFO_READ_ERROR) << fail_at;
-    f.reads = 0;
+    source.reads = 0;
     EXPECT_EQ(xbe_info_line_from(source), "") << fail_at;
   }
 }

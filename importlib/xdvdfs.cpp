@@ -4,15 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "byte_order.h"
+#include "byte_reader.h"
 #include "charsets.h"
 #include "entries.h"
 #include "format_hint.h"
-#include "fs.h"
+#include "names.h"
 #include "paths.h"
 
 namespace {
@@ -37,84 +39,92 @@ constexpr uint32_t MAX_NODES = 0x10000;
 // each (a sparse 3.3 GB image) took an import to 3 GB when read whole, to 18 MB like this.
 constexpr uint32_t MAX_REACHABLE_TABLE = 4 * 0xFFFF + 14 + 255;
 
+// The state of one listing.
+struct walk {
+  import_context* ctx;
+  byte_reader& image;
+  uint64_t partition_base = 0;
+  // Byte ranges [start, end) of the non-empty directory tables walked so far. A table that
+  // reaches into one of them (a folder pointing at an ancestor's table, many folders sharing
+  // one, or tables that overlap) is damage, not an invitation to list the same entries over
+  // and over: this keeps the listing proportional to the image's size.
+  std::map<uint64_t, uint64_t> walked_tables;
+  bool saw_default_xex = false;  // at the top level: an Xbox 360 disc, picked by mistake
+};
+
 const char* folder_label(const char* dir_rel) { return dir_rel ? dir_rel : "(root)"; }
 
-int damaged_tree(import_context* ctx, const char* dir_rel) {
-  set_import_error(ctx->result, "damaged directory tree in %s", folder_label(dir_rel));
+int damaged_tree(walk& w, const char* dir_rel) {
+  set_import_error(w.ctx->result, "damaged directory tree in %s", folder_label(dir_rel));
   return IMPORT_ERR_DAMAGED;
 }
 
 // Records [position, position + size) as walked; false if it overlaps a table walked before.
-bool claim_table(import_context* ctx, uint64_t position, uint32_t size) {
+bool claim_table(walk& w, uint64_t position, uint32_t size) {
   const uint64_t end = position + size;
-  auto next = ctx->walked_tables.lower_bound(position);
-  if (next != ctx->walked_tables.end() && next->first < end) return false;
-  if (next != ctx->walked_tables.begin() && std::prev(next)->second > position) return false;
-  ctx->walked_tables.emplace_hint(next, position, end);
+  auto next = w.walked_tables.lower_bound(position);
+  if (next != w.walked_tables.end() && next->first < end) return false;
+  if (next != w.walked_tables.begin() && std::prev(next)->second > position) return false;
+  w.walked_tables.emplace_hint(next, position, end);
   return true;
+}
+
+// Reads exactly `length` bytes at `position` of the image. IMPORT_OK, or the reader's status
+// with its message set when it gave one (a compressed block that does not decode, a part of a
+// split image that cannot be read): *worded says so. Where it is false the bytes were simply
+// not there, and the caller says what it was reading.
+int read_image(walk& w, uint64_t position, void* buffer, uint64_t length, bool* worded) {
+  *worded = false;
+  if (length > SIZE_MAX) return IMPORT_ERR_SOURCE_IO;
+  std::string message;
+  const int status = w.image.read(position, buffer, static_cast<size_t>(length), &message);
+  if (status == IMPORT_OK || message.empty()) return status;
+  set_import_error(w.ctx->result, "%s", message.c_str());
+  *worded = true;
+  return status;
 }
 
 // Lists one directory table (`size` bytes at partition sector `sector`); `dir_rel` is the
 // folder's relative path, null for the root; `depth` 0 for the root. An import status.
-int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
-                    int depth);
+int xdvdfs_walk_dir(walk& w, uint32_t sector, uint32_t size, const char* dir_rel, int depth);
 
 // Handles one node of a directory table (`node` points at its 14-byte header, name inside
 // the table) found in the folder `dir_rel` at `depth`. An import status.
-int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir_rel, int depth);
+int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int depth);
 
 }  // namespace
 
-int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length) {
-  if (!ctx->image.is_open() || length > SIZE_MAX) return -1;
-  std::string message;
-  const int status = ctx->image.read(position, buffer, static_cast<size_t>(length), &message);
-  if (status == IMPORT_OK) return 0;
-  // A compressed block that does not decode says so, and a part of a split image that
-  // cannot be read names itself; a range past the end is the caller's to word.
-  if (message.empty()) return -1;
-  set_import_error(ctx->result, "%s", message.c_str());
-  return status;
-}
-
-int xdvdfs_open_image(import_context* ctx, const char* path) {
-  std::string message;
-  const int status = ctx->image.open(path, &message);
-  if (status != IMPORT_OK) {
-    if (!message.empty()) set_import_error(ctx->result, "%s", message.c_str());
-    return status;
-  }
-  ctx->result->image_parts = static_cast<uint32_t>(ctx->image.part_count());
-  std::snprintf(ctx->result->image_format, sizeof ctx->result->image_format, "%s",
-                compressed_kind_name(ctx->image.compressed_kind()));
-  return xdvdfs_list(ctx, path);
-}
-
-int xdvdfs_list(import_context* ctx, const char* name) {
+int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
+                const std::string& not_found_hint, bool* has_default_xex) {
+  walk w{ctx, image, 0, {}, false};
   uint8_t descriptor[SECTOR];
   for (uint64_t base : PARTITION_BASES) {
     const uint64_t at = base + DESCRIPTOR_OFFSET;
-    if (ctx->image.size() < at || ctx->image.size() - at < SECTOR) continue;
-    const int read = image_read_at(ctx, at, descriptor, SECTOR);
-    if (read < -1) return read;
-    if (read != 0) continue;
+    if (image.size() < at || image.size() - at < SECTOR) continue;
+    bool worded;
+    if (const int status = read_image(w, at, descriptor, SECTOR, &worded)) {
+      if (worded) return status;
+      continue;
+    }
     if (std::memcmp(descriptor, MAGIC, MAGIC_LEN) != 0 ||
         std::memcmp(descriptor + SECTOR - MAGIC_LEN, MAGIC, MAGIC_LEN) != 0)
       continue;
-    ctx->partition_base = base;
+    w.partition_base = base;
     ctx->result->is_disc_image = 1;
     ctx->result->partition_offset = base;
-    return xdvdfs_walk_dir(ctx, le32(descriptor + 20), le32(descriptor + 24), nullptr, 0);
+    const int status = xdvdfs_walk_dir(w, le32(descriptor + 20), le32(descriptor + 24), nullptr, 0);
+    if (has_default_xex) *has_default_xex = w.saw_default_xex;
+    return status;
   }
   // Say what the file is instead, when it is something players pick by mistake.
   uint8_t head[FORMAT_HINT_BYTES];
-  const uint64_t head_len = ctx->image.size() < sizeof head ? ctx->image.size() : sizeof head;
+  const uint64_t head_len = image.size() < sizeof head ? image.size() : sizeof head;
   std::string hint;
   try {
-    const std::string first = first_part_of(name);
-    if (!first.empty())
-      hint = "This is a later part of a split image: choose " + first + " instead.";
-    else if (image_read_at(ctx, 0, head, head_len) == 0)
+    bool worded;
+    if (!not_found_hint.empty())
+      hint = not_found_hint;
+    else if (read_image(w, 0, head, head_len, &worded) == IMPORT_OK)
       hint = format_hint_line(head, head_len);
   } catch (const std::bad_alloc&) {
   }
@@ -127,8 +137,8 @@ int xdvdfs_list(import_context* ctx, const char* name) {
 
 namespace {
 
-int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const char* dir_rel,
-                    int depth) {
+int xdvdfs_walk_dir(walk& w, uint32_t sector, uint32_t size, const char* dir_rel, int depth) {
+  import_context* ctx = w.ctx;
   if (depth > MAX_TREE_DEPTH) {
     set_import_error(ctx->result, "directory tree too deep (damaged image?)");
     return IMPORT_ERR_DAMAGED;
@@ -138,35 +148,38 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
     set_import_error(ctx->result, "directory table too large (damaged image?)");
     return IMPORT_ERR_DAMAGED;
   }
-  const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
-  auto unreadable = [&](int read) -> int {
-    if (read < -1) return read;
+  const uint64_t position = w.partition_base + uint64_t{sector} * SECTOR;
+  auto unreadable = [&]() -> int {
     set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
                      static_cast<unsigned>(sector));
     return IMPORT_ERR_DAMAGED;
   };
   // Bounds first: a damaged size must not cost 64 MiB of memory before the read fails.
-  if (position > ctx->image.size() || size > ctx->image.size() - position) return unreadable(-1);
+  if (position > w.image.size() || size > w.image.size() - position) return unreadable();
   try {
     // An empty table is known by its first four bytes: many folders may share one, and a
     // shared 64 MiB table of 0xFF must not be read again for each of them.
     uint8_t head[4];
     if (size >= 4) {
-      if (int read = image_read_at(ctx, position, head, 4)) return unreadable(read);
+      bool worded;
+      if (int status = read_image(w, position, head, 4, &worded))
+        return worded ? status : unreadable();
       if (head[0] == 0xFF && head[1] == 0xFF && head[2] == 0xFF && head[3] == 0xFF)
         return IMPORT_OK;
     }
     // The per-table flags cannot see a folder pointing back at an ancestor's table, or many
     // folders sharing one: a few kilobytes of image would list an exponential number of
     // entries before the depth limit stops it. Real tables never overlap.
-    if (!claim_table(ctx, position, size)) return damaged_tree(ctx, dir_rel);
+    if (!claim_table(w, position, size)) return damaged_tree(w, dir_rel);
 
     const uint32_t slots = size / 4 + 1 < MAX_NODES ? size / 4 + 1 : MAX_NODES;
     const uint32_t kept = size < MAX_REACHABLE_TABLE ? size : MAX_REACHABLE_TABLE;
     std::unique_ptr<uint8_t[]> table(new uint8_t[kept]);
     std::unique_ptr<uint8_t[]> visited(new uint8_t[slots]());
     std::unique_ptr<uint16_t[]> stack(new uint16_t[slots]);
-    if (int read = image_read_at(ctx, position, table.get(), kept)) return unreadable(read);
+    bool worded;
+    if (int status = read_image(w, position, table.get(), kept, &worded))
+      return worded ? status : unreadable();
     const uint8_t* t = table.get();
 
     // In-order walk (left, node, right). The visited flags turn any loop into an error and
@@ -177,7 +190,7 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
     for (;;) {
       while (descend) {
         const uint64_t at = uint64_t{current} * 4;
-        if (at + 14 > kept || visited[current]) return damaged_tree(ctx, dir_rel);
+        if (at + 14 > kept || visited[current]) return damaged_tree(w, dir_rel);
         visited[current] = 1;
         if (at + 14 + t[at + 13] > kept) {
           set_import_error(ctx->result, "damaged directory entry in %s", folder_label(dir_rel));
@@ -191,7 +204,7 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
       if (top == 0) return IMPORT_OK;
       const uint8_t* node = t + uint64_t{stack[--top]} * 4;
       const uint16_t right = le16(node + 2);
-      int status = xdvdfs_take_dirent(ctx, node, dir_rel, depth);
+      int status = xdvdfs_take_dirent(w, node, dir_rel, depth);
       if (status != IMPORT_OK) return status;
       descend = right != 0 && right != NO_NODE;
       if (descend) current = right;
@@ -201,7 +214,8 @@ int xdvdfs_walk_dir(import_context* ctx, uint32_t sector, uint32_t size, const c
   }
 }
 
-int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir_rel, int depth) {
+int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int depth) {
+  import_context* ctx = w.ctx;
   const uint32_t sector = le32(node + 4);
   const uint32_t size = le32(node + 8);
   const int is_dir = (node[12] & 0x10) != 0;
@@ -223,13 +237,13 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
   // by the characters, so they are written under their UTF-8 spelling.
   const std::string name = cp1252_to_utf8(raw, len);
 
-  if (!dir_rel && !is_dir && equals_nocase(name.c_str(), "default.xex")) ctx->saw_default_xex = 1;
+  if (!dir_rel && !is_dir && equals_nocase(name.c_str(), "default.xex")) w.saw_default_xex = true;
   if (!dir_rel && !is_wanted_top_level(name.c_str(), is_dir)) {
     ++ctx->result->skipped_top_level;
     return IMPORT_OK;  // never read: damage inside unwanted folders does not matter
   }
   if (is_dir) {
-    int status = entry_list_add(ctx, dir_rel, name.data(), name.size(), nullptr, 0, 0, 1);
+    int status = entry_list_add(ctx, dir_rel, name.data(), name.size(), entry_source::folder());
     if (status != IMPORT_OK) return status;
     std::string child;
     try {
@@ -237,15 +251,16 @@ int xdvdfs_take_dirent(import_context* ctx, const uint8_t* node, const char* dir
     } catch (const std::bad_alloc&) {
       return IMPORT_ERR_NO_MEMORY;
     }
-    return xdvdfs_walk_dir(ctx, sector, size, child.c_str(), depth + 1);
+    return xdvdfs_walk_dir(w, sector, size, child.c_str(), depth + 1);
   }
-  const uint64_t position = ctx->partition_base + uint64_t{sector} * SECTOR;
-  if (size != 0 && (position > ctx->image.size() || size > ctx->image.size() - position)) {
+  const uint64_t position = w.partition_base + uint64_t{sector} * SECTOR;
+  if (size != 0 && (position > w.image.size() || size > w.image.size() - position)) {
     set_import_error(ctx->result, "image is truncated: %s%s%s lies past the end of the file",
                      parent, slash, name.c_str());
     return IMPORT_ERR_DAMAGED;
   }
-  return entry_list_add(ctx, dir_rel, name.data(), name.size(), nullptr, position, size, 0);
+  return entry_list_add(ctx, dir_rel, name.data(), name.size(),
+                        entry_source::in_image(position, size));
 }
 
 }  // namespace

@@ -1,22 +1,18 @@
-// The XDVDFS image source: finds the volume at one of the known partition offsets and lists
-// the wanted part of its tree into the entry list, trusting nothing in the image.
+// The XDVDFS volume of a disc image: found at one of the known partition offsets of an open
+// image, whatever form the image is read from, and the wanted part of its tree listed into
+// the entry list, trusting nothing in the image.
 #pragma once
 
-#include <cstdint>
+#include <string>
 
+class byte_reader;
 struct import_context;
 
-// Opens the image at the UTF-8 `path` (whole, split or compressed) into ctx->image, finds
-// the volume, records the image's form and partition in the result and lists the whole
-// tree. Returns an import status.
-int xdvdfs_open_image(import_context* ctx, const char* path);
-
-// Finds the volume in the already open ctx->image (ctx->image.size() bytes) and lists it;
-// `name` is the image's name for messages. What xdvdfs_open_image does after opening;
-// the fuzzer calls it on an image held in memory.
-int xdvdfs_list(import_context* ctx, const char* name);
-
-// Reads exactly `length` bytes at the absolute `position` of the image. 0; -1 when they
-// are not there to read; or, with its message set, IMPORT_ERR_DAMAGED for a compressed
-// block that does not decode and IMPORT_ERR_SOURCE_IO for a part that cannot be read.
-int image_read_at(import_context* ctx, uint64_t position, void* buffer, uint64_t length);
+// Finds the volume in `image`, records it in ctx->result (is_disc_image, partition_offset)
+// and lists the wanted part of its tree into ctx->entries. `name` names the image in
+// messages. Where no volume is found, the message ends with `not_found_hint` when one is
+// given, else with what the image's first bytes look like. *has_default_xex (may be null)
+// tells whether the top level holds a default.xex: an Xbox 360 disc picked by mistake.
+// An import status.
+int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
+                const std::string& not_found_hint, bool* has_default_xex);

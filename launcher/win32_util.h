@@ -21,19 +21,13 @@ inline int message_box(const std::string& text, const char* title, UINT flags) {
 }
 
 // Fonts from CreateFontIndirectW.
-struct font_traits {
-  using type = HFONT;
-  static type invalid() { return nullptr; }
-  static bool is_valid(type f) { return f != nullptr; }
+struct font_traits : handle_traits<HFONT> {
   static void close(type f) { DeleteObject(f); }
 };
 using font_handle = scoped_handle<font_traits>;
 
 // COM interface pointers: released, never deleted.
 template <typename T>
-struct com_traits {
-  using type = T*;
-  static type invalid() { return nullptr; }
-  static bool is_valid(type p) { return p != nullptr; }
-  static void close(type p) { p->Release(); }
+struct com_traits : handle_traits<T*> {
+  static void close(T* p) { p->Release(); }
 };

@@ -173,7 +173,7 @@ TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
                              "f.res"})
       EXPECT_EQ(path_kind(join_out_path(join_out_path(out.c_str(), "maps").c_str(), name).c_str(),
                           nullptr),
-                1)
+                PATH_FILE)
           << name;
 }
 
@@ -263,7 +263,7 @@ TEST(ImportTool, ErrorLines) {
       EXPECT_EQ(list_tree(out), std::vector<std::string>{});
     } else {
       EXPECT_EQ(r.err, c.error);
-      EXPECT_EQ(path_kind(out.c_str(), nullptr), 0);
+      EXPECT_EQ(path_kind(out.c_str(), nullptr), PATH_NONE);
     }
   }
 }
@@ -306,7 +306,7 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
   const std::string exe = sibling_exe("qmimport_sample");
   // The clock starts when the output folder appears: the writing phase, after the listing.
   auto writing = [](const std::string& out) {
-    return [out] { return path_kind(out.c_str(), nullptr) == 2; };
+    return [out] { return path_kind(out.c_str(), nullptr) == PATH_FOLDER; };
   };
 
   // How long the copying takes: from the output folder's appearance to the end, less the
@@ -322,7 +322,7 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
   const std::string xbe2 = join_out_path(timing2.c_str(), "default.xbe");
   ASSERT_TRUE(run_process_killed_after(
       exe, {src, timing2}, 60 * 1000000L, &killed,
-      [&] { return path_kind(xbe2.c_str(), nullptr) == 1; }, &tail_us));
+      [&] { return path_kind(xbe2.c_str(), nullptr) == PATH_FILE; }, &tail_us));
   const long copy_us = std::max(writing_us - tail_us, 1000L);
 
   const unsigned seed = std::random_device{}();
@@ -347,7 +347,7 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
       EXPECT_EQ(read_file(join_out_path(out.c_str(), rel.c_str())), it->second)
           << rel << " after " << delay << " us";
     }
-    if (path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr) == 1) {
+    if (path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr) == PATH_FILE) {
       const bool stale_lock = rename_replace(lock.c_str(), aside.c_str()) == 0;
       EXPECT_EQ(want.differences(out), "")
           << "an executable with files missing, after " << delay << " us";
@@ -379,7 +379,7 @@ TEST(ImportTool, InterruptedMidCopyIsCancelled) {
     const std::string part = join_out_path(out.c_str(), "media/logo.bik.part");
     auto part_copied = [&] {
       uint64_t size = 0;
-      return path_kind(part.c_str(), &size) == 1 && size > 0;
+      return path_kind(part.c_str(), &size) == PATH_FILE && size > 0;
     };
     process_output r;
     bool sent = false;
@@ -393,7 +393,7 @@ TEST(ImportTool, InterruptedMidCopyIsCancelled) {
     EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(no_part_files(out));
-    EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), 0);
+    EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), PATH_NONE);
   }
 }
 
@@ -494,7 +494,7 @@ TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
 // rename is made durable (an fsync of the folder) before the import reports success.
 TEST(ImportTool, FilesAreOnTheDiskBeforeTheExecutableTakesItsName) {
   const std::string strace = "/usr/bin/strace";
-  if (path_kind(strace.c_str(), nullptr) != 1) GTEST_SKIP() << "no strace";
+  if (path_kind(strace.c_str(), nullptr) != PATH_FILE) GTEST_SKIP() << "no strace";
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
   const std::string out = dir / "out", log = dir / "trace";

@@ -29,6 +29,7 @@
 #include "compressed_writer.h"
 #include "entries.h"
 #include "fs.h"
+#include "image_reader.h"
 #include "image_writer.h"
 #include "sample_xbe.h"
 #include "sha256.h"
@@ -323,7 +324,13 @@ int main(int argc, char** argv) {
     import_result result{};
     import_context ctx;
     ctx.result = &result;
-    int status = xdvdfs_open_image(&ctx, argv[2]);
+    std::string message;
+    int status = open_image_reader(argv[2], &ctx.image, &message);
+    if (status != 0) {
+      std::fprintf(stderr, "qmbench: error %d: %s\n", status, message.c_str());
+      return 1;
+    }
+    status = xdvdfs_list(&ctx, *ctx.image, argv[2], "", nullptr);
     if (status != 0) {
       std::fprintf(stderr, "qmbench: error %d: %s\n", status, result.message);
       return 1;

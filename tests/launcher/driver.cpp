@@ -256,7 +256,7 @@ bool screenshot(const std::string& png_path) {
   // The native process may not be waitable through its handle: wait for the file instead.
   for (int i = 0; i < 200; ++i) {
     uint64_t size = 0;
-    if (path_kind(png_path.c_str(), &size) == 1 && size > 0) {
+    if (path_kind(png_path.c_str(), &size) == PATH_FILE && size > 0) {
       Sleep(300);  // let it finish writing
       return true;
     }

@@ -110,7 +110,9 @@ class release {
     return text;
   }
   std::string log(const std::string& rel) const { return read_text(path(rel)); }
-  bool exists(const std::string& rel) const { return path_kind(path(rel).c_str(), nullptr) != 0; }
+  bool exists(const std::string& rel) const {
+    return path_kind(path(rel).c_str(), nullptr) != PATH_NONE;
+  }
 
   launcher_process launcher;
 
@@ -458,7 +460,7 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
   EXPECT_EQ(cmd_log.substr(0, cmd_log.find('\n')), std::string("command ") + BUILD_COMMAND);
   EXPECT_EQ(read_file(r.path("game\\default.xbe")), sample_xbe());
   uint64_t size = 0;
-  EXPECT_EQ(path_kind(r.path("game\\media\\intro.bik").c_str(), &size), 1);
+  EXPECT_EQ(path_kind(r.path("game\\media\\intro.bik").c_str(), &size), PATH_FILE);
   EXPECT_EQ(size, BIG);
   EXPECT_FALSE(r.exists("game\\extras"));
 }

@@ -194,10 +194,16 @@ std::vector<uint64_t> part_sizes(const std::vector<std::vector<uint8_t>>& parts)
   return sizes;
 }
 
-int read_parts(void* user, uint64_t pos, void* buffer, size_t len) {
-  const auto& parts = *static_cast<const std::vector<std::vector<uint8_t>>*>(user);
-  uint8_t* to = static_cast<uint8_t*>(buffer);
-  for (const std::vector<uint8_t>& p : parts) {
+uint64_t parts_reader::size() const {
+  uint64_t total = 0;
+  for (const std::vector<uint8_t>& p : parts_) total += p.size();
+  return total;
+}
+
+int parts_reader::read(uint64_t pos, void* out, size_t len, std::string* message) {
+  message->clear();
+  uint8_t* to = static_cast<uint8_t*>(out);
+  for (const std::vector<uint8_t>& p : parts_) {
     if (len == 0) break;
     if (pos >= p.size()) {
       pos -= p.size();
@@ -209,7 +215,7 @@ int read_parts(void* user, uint64_t pos, void* buffer, size_t len) {
     len -= n;
     pos = 0;
   }
-  return len == 0 ? 0 : -1;
+  return len == 0 ? IMPORT_OK : IMPORT_ERR_SOURCE_IO;
 }
 
 void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value) {

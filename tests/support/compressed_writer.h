@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_reader.h"
 #include "image_writer.h"
 
 // A greedy LZ4 block: each position's 4 bytes are looked up in a hash table of earlier
@@ -47,10 +48,18 @@ std::vector<std::vector<uint8_t>> write_cci(const disc_image& image,
 std::vector<std::vector<uint8_t>> write_cso(const disc_image& image,
                                             const compressed_options& options = {});
 
-// The parts' sizes, and a read callback over their bytes one after the other (`user` points
-// at the parts), as compressed_open takes them.
+// The parts' sizes, and a reader over their bytes one after the other, as compressed_open
+// takes them. The parts are the caller's and are read as they are at each read.
 std::vector<uint64_t> part_sizes(const std::vector<std::vector<uint8_t>>& parts);
-int read_parts(void* user, uint64_t pos, void* buffer, size_t len);
+class parts_reader final : public byte_reader {
+ public:
+  explicit parts_reader(const std::vector<std::vector<uint8_t>>& parts) : parts_(parts) {}
+  uint64_t size() const override;
+  int read(uint64_t pos, void* out, size_t len, std::string* message) override;
+
+ private:
+  const std::vector<std::vector<uint8_t>>& parts_;
+};
 
 // Spoils the record of `block` in the single-part CCI `cci` so that it cannot decode: the
 // eight bytes after its padding count become 0xFF, a literal run longer than the block.

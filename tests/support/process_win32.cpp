@@ -62,7 +62,7 @@ temp_dir::temp_dir() {
 temp_dir::~temp_dir() { remove_tree(path_); }
 
 void remove_tree(const std::string& path) {
-  if (path_kind(path.c_str(), nullptr) == 2) {
+  if (path_kind(path.c_str(), nullptr) == PATH_FOLDER) {
     std::vector<std::string> children;
     list_dir(path.c_str(), [&](const char* name, int) {
       children.push_back(join_out_path(path.c_str(), name));

@@ -47,10 +47,15 @@ int seek_to(FILE* f, uint64_t offset);
 // and writing, which also finds out what went wrong.
 uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length);
 
-// 0 if the path does not exist or cannot be queried, 2 for a folder, 1 for anything else.
-// When non-zero and `size_out` is non-null, stores the 64-bit size. Links are followed: the
-// kind and size are the target's.
-int path_kind(const char* path, uint64_t* size_out);
+enum path_type : int {
+  PATH_NONE = 0,    // does not exist or cannot be queried
+  PATH_FILE = 1,    // a regular file
+  PATH_FOLDER = 2,  // a folder
+};
+
+// What `path` names. When not PATH_NONE and `size_out` is non-null, stores the 64-bit size
+// (0 for a folder). Links are followed: the kind and size are the target's.
+path_type path_kind(const char* path, uint64_t* size_out);
 
 // Creates one folder; 0 if created or already a folder, else -1.
 int make_dir(const char* path);

@@ -14,17 +14,14 @@ std::string wide_to_utf8(const wchar_t* wtext);
 
 // Kernel objects (files, processes, threads). Both null and INVALID_HANDLE_VALUE mean none:
 // CreateFile returns the one on failure, CreateThread the other.
-struct kernel_handle_traits {
-  using type = HANDLE;
-  static type invalid() { return nullptr; }
+struct kernel_handle_traits : handle_traits<HANDLE> {
   static bool is_valid(type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void close(type h) { CloseHandle(h); }
 };
 using kernel_handle = scoped_handle<kernel_handle_traits>;
 
 // Directory searches from FindFirstFileW.
-struct find_handle_traits {
-  using type = HANDLE;
+struct find_handle_traits : handle_traits<HANDLE> {
   static type invalid() { return INVALID_HANDLE_VALUE; }
   static bool is_valid(type h) { return h != INVALID_HANDLE_VALUE; }
   static void close(type h) { FindClose(h); }
@@ -33,18 +30,12 @@ using find_handle = scoped_handle<find_handle_traits>;
 
 // Blocks the system allocates with LocalAlloc for us (CommandLineToArgvW's array).
 template <typename T>
-struct local_memory_traits {
-  using type = T*;
-  static type invalid() { return nullptr; }
-  static bool is_valid(type p) { return p != nullptr; }
-  static void close(type p) { LocalFree(p); }
+struct local_memory_traits : handle_traits<T*> {
+  static void close(T* p) { LocalFree(p); }
 };
 
 // Modules loaded with LoadLibraryExW.
-struct module_traits {
-  using type = HMODULE;
-  static type invalid() { return nullptr; }
-  static bool is_valid(type m) { return m != nullptr; }
+struct module_traits : handle_traits<HMODULE> {
   static void close(type m) { FreeLibrary(m); }
 };
 using module_handle = scoped_handle<module_traits>;

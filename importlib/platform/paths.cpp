@@ -72,7 +72,7 @@ int make_dirs(const char* path) {
     if (q <= start || (q != n && !is_sep(p[q]))) continue;
     char saved = p[q];
     p[q] = '\0';
-    if (path_kind(p.c_str(), nullptr) != 2) result = make_dir(p.c_str());
+    if (path_kind(p.c_str(), nullptr) != PATH_FOLDER) result = make_dir(p.c_str());
     p[q] = saved;
     if (result != 0) break;
   }

@@ -20,16 +20,11 @@ const char OUTPUT_SEPARATOR = '/';
 
 namespace {
 
-struct dir_traits {
-  using type = DIR*;
-  static type invalid() { return nullptr; }
-  static bool is_valid(type d) { return d != nullptr; }
+struct dir_traits : handle_traits<DIR*> {
   static void close(type d) { closedir(d); }
 };
 
-struct fd_traits {
-  using type = int;
-  static type invalid() { return -1; }
+struct fd_traits : handle_traits<int, -1> {
   static bool is_valid(type fd) { return fd >= 0; }
   static void close(type fd) { ::close(fd); }
 };
@@ -108,19 +103,19 @@ uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length
 #endif
 }
 
-int path_kind(const char* path, uint64_t* size_out) {
+path_type path_kind(const char* path, uint64_t* size_out) {
   struct stat st;
-  if (!path || stat(path, &st) != 0) return 0;
+  if (!path || stat(path, &st) != 0) return PATH_NONE;
   // Pipes, sockets and devices are not files to import or hash: opening a pipe blocks for
   // ever. Windows' attribute query never reports such things, so they count as absent.
-  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return 0;
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return PATH_NONE;
   if (size_out) *size_out = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-  return S_ISDIR(st.st_mode) ? 2 : 1;
+  return S_ISDIR(st.st_mode) ? PATH_FOLDER : PATH_FILE;
 }
 
 int make_dir(const char* path) {
   if (mkdir(path, 0777) == 0) return 0;
-  return path_kind(path, nullptr) == 2 ? 0 : -1;
+  return path_kind(path, nullptr) == PATH_FOLDER ? 0 : -1;
 }
 
 int unlink_utf8(const char* path) { return unlink(path) == 0 ? 0 : -1; }
@@ -249,7 +244,7 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
       // on Windows reports the target's kind.
       path.resize(base_len);
       path += e->d_name;
-      is_dir = path_kind(path.c_str(), nullptr) == 2;
+      is_dir = path_kind(path.c_str(), nullptr) == PATH_FOLDER;
     }
     int status = cb(state, e->d_name, is_dir);
     if (status != 0) return status;

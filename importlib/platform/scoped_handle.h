@@ -1,16 +1,23 @@
 // One owner for every kind of system handle: a traits struct per kind says what "no handle"
 // is and how to close one. Move-only; closes on destruction and on reset.
 //
-//   struct dir_traits {
-//     using type = DIR*;
-//     static type invalid() { return nullptr; }
-//     static bool is_valid(type d) { return d != nullptr; }
+//   struct dir_traits : handle_traits<DIR*> {
 //     static void close(type d) { closedir(d); }
 //   };
 //   scoped_handle<dir_traits> dir(opendir(path));
 #pragma once
 
 #include <utility>
+
+// What most kinds share: the handle type, and `None` (null unless given) as "no handle". A kind
+// derives from it and adds its close(); one with another idea of "none" hides invalid() and
+// is_valid() with its own.
+template <typename T, auto None = nullptr>
+struct handle_traits {
+  using type = T;
+  static type invalid() { return None; }
+  static bool is_valid(type h) { return h != invalid(); }
+};
 
 template <typename Traits>
 class scoped_handle {

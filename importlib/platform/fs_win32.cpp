@@ -91,26 +91,26 @@ int seek_to(FILE* f, uint64_t offset) {
 // Windows has no offset-to-handle copy in the kernel; the copier reads and writes.
 uint64_t copy_in_kernel(FILE*, uint64_t, FILE*, uint64_t) { return 0; }
 
-int path_kind(const char* path, uint64_t* size_out) {
+path_type path_kind(const char* path, uint64_t* size_out) {
   std::wstring w = utf8_to_wide(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (w.empty() || !GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data)) return 0;
+  if (w.empty() || !GetFileAttributesExW(w.c_str(), GetFileExInfoStandard, &data)) return PATH_NONE;
   DWORD attributes = data.dwFileAttributes;
   uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!query_target(w, &info)) return 0;  // a broken link
+    if (!query_target(w, &info)) return PATH_NONE;  // a broken link
     attributes = info.dwFileAttributes;
     size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   }
   if (size_out) *size_out = size;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_FOLDER : PATH_FILE;
 }
 
 int make_dir(const char* path) {
   std::wstring w = utf8_to_wide(path);
   if (!w.empty() && CreateDirectoryW(w.c_str(), nullptr)) return 0;
-  return path_kind(path, nullptr) == 2 ? 0 : -1;
+  return path_kind(path, nullptr) == PATH_FOLDER ? 0 : -1;
 }
 
 int unlink_utf8(const char* path) {

@@ -63,19 +63,19 @@ TEST(Paths, MakeDirAndMakeDirs) {
   const std::string out = dir / "out";
   ASSERT_EQ(make_dir(out.c_str()), 0);
   EXPECT_EQ(make_dir(out.c_str()), 0) << "an existing folder is fine";
-  EXPECT_EQ(path_kind(out.c_str(), nullptr), 2);
+  EXPECT_EQ(path_kind(out.c_str(), nullptr), PATH_FOLDER);
 
   ASSERT_EQ(make_dirs((dir / "out/a/b").c_str()), 0);
-  EXPECT_EQ(path_kind((dir / "out/a").c_str(), nullptr), 2);
-  EXPECT_EQ(path_kind((dir / "out/a/b").c_str(), nullptr), 2);
+  EXPECT_EQ(path_kind((dir / "out/a").c_str(), nullptr), PATH_FOLDER);
+  EXPECT_EQ(path_kind((dir / "out/a/b").c_str(), nullptr), PATH_FOLDER);
   EXPECT_EQ(make_dirs((dir / "out/a/b").c_str()), 0) << "nothing to create";
   EXPECT_EQ(make_dirs((dir.path() + "/x//y/").c_str()), 0) << "separator runs";
-  EXPECT_EQ(path_kind((dir / "x/y").c_str(), nullptr), 2);
+  EXPECT_EQ(path_kind((dir / "x/y").c_str(), nullptr), PATH_FOLDER);
 
   write_file(dir / "file", std::string("data"));
   EXPECT_EQ(make_dir((dir / "file").c_str()), -1) << "a file is in the way";
   EXPECT_EQ(make_dirs((dir / "file/sub").c_str()), -1);
-  EXPECT_EQ(path_kind((dir / "file").c_str(), nullptr), 1);
+  EXPECT_EQ(path_kind((dir / "file").c_str(), nullptr), PATH_FILE);
 
   EXPECT_EQ(make_dirs("\\\\server\\share"), 0) << "server and share are never created";
   EXPECT_EQ(make_dirs("\\\\server"), 0);

@@ -14,14 +14,14 @@ TEST(Paths, PathKindSizesAndRenames) {
   temp_dir dir;
   write_file(dir / "a.bin", pattern_bytes(5000, 1));
   uint64_t size = 7;
-  EXPECT_EQ(path_kind((dir / "a.bin").c_str(), &size), 1);
+  EXPECT_EQ(path_kind((dir / "a.bin").c_str(), &size), PATH_FILE);
   EXPECT_EQ(size, 5000u);
-  EXPECT_EQ(path_kind((dir / "nope").c_str(), &size), 0);
+  EXPECT_EQ(path_kind((dir / "nope").c_str(), &size), PATH_NONE);
 
   write_file(dir / "b.bin", std::string("old"));
   EXPECT_EQ(rename_replace((dir / "a.bin").c_str(), (dir / "b.bin").c_str()), 0);
   EXPECT_EQ(read_file(dir / "b.bin"), pattern_bytes(5000, 1)) << "replaced";
-  EXPECT_EQ(path_kind((dir / "a.bin").c_str(), nullptr), 0);
+  EXPECT_EQ(path_kind((dir / "a.bin").c_str(), nullptr), PATH_NONE);
   EXPECT_EQ(rename_replace((dir / "a.bin").c_str(), (dir / "c.bin").c_str()), -1);
   EXPECT_EQ(unlink_utf8((dir / "b.bin").c_str()), 0);
   EXPECT_EQ(unlink_utf8((dir / "b.bin").c_str()), -1);
@@ -33,7 +33,7 @@ TEST(Paths, NonAsciiNamesRoundTrip) {
       dir / "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xC3\xA9t\xC3\xA9";  // "ゲーム été"
   ASSERT_EQ(make_dirs((name + "/sub").c_str()), 0);
   write_file(name + "/sub/f.bin", std::string("x"));
-  EXPECT_EQ(path_kind((name + "/sub/f.bin").c_str(), nullptr), 1);
+  EXPECT_EQ(path_kind((name + "/sub/f.bin").c_str(), nullptr), PATH_FILE);
   std::vector<std::string> tree = list_tree(dir.path());
   ASSERT_EQ(tree.size(), 3u);
   EXPECT_EQ(tree[0], "\xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xC3\xA9t\xC3\xA9/");
@@ -57,7 +57,7 @@ TEST(Paths, FullPath) {
 
 #ifdef _WIN32
 TEST(PathsWindows, DriveRootsAndUtf16) {
-  EXPECT_EQ(path_kind("C:\\", nullptr), 2);
+  EXPECT_EQ(path_kind("C:\\", nullptr), PATH_FOLDER);
   EXPECT_EQ(make_dirs("C:\\"), 0);
   EXPECT_EQ(make_dirs("C:"), 0);
   EXPECT_EQ(utf8_to_wide("\xE3\x82\xB2"), std::wstring(L"\x30B2"));
