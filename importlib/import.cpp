@@ -14,9 +14,11 @@
 #include "format_hint.h"
 #include "fs.h"
 #include "image_reader.h"
+#include "manifest.h"
 #include "paths.h"
 #include "sha256.h"
 #include "split_names.h"
+#include "verifier.h"
 #include "xbe_file.h"
 #include "xdvdfs.h"
 
@@ -99,6 +101,68 @@ int list_image(import_context* ctx, const char* source, bool* has_default_xex) {
   return xdvdfs_list(ctx, *ctx->image, source, hint, has_default_xex);
 }
 
+// Lines naming files in a failure message: at most 10, fewer where long paths would not leave
+// room for the message's last line (`reserve` bytes), and then "  ... and N more".
+std::string file_lines(const std::vector<std::string>& lines, size_t head, size_t reserve) {
+  constexpr size_t MAX_LINES = 10;
+  const size_t room = sizeof(import_result::message) - 1;
+  std::string out;
+  size_t shown = 0;
+  for (; shown < lines.size() && shown < MAX_LINES; ++shown) {
+    const size_t rest = lines.size() - shown - 1;
+    const size_t tail = rest ? 32 : 0;  // "  ... and 4294967295 more\n"
+    if (head + out.size() + lines[shown].size() + 1 + tail + reserve > room) break;
+    out += lines[shown];
+    out += '\n';
+  }
+  if (shown < lines.size()) out += "  ... and " + std::to_string(lines.size() - shown) + " more\n";
+  return out;
+}
+
+// The wanted files of the listing against the disc's list. Files the list does not have (a
+// Thumbs.db Windows put into a copied folder, a mod's extra file) leave the listing, counted
+// and named in the result. Files the list has that the listing lacks or has at another size
+// are the lines of *problems. *expected gets each remaining entry's line (null for folders).
+int check_listing(import_context* ctx, std::vector<const manifest_file*>* expected,
+                  std::vector<std::string>* problems, uint32_t* missing, uint32_t* wrong_size) {
+  import_result* result = ctx->result;
+  std::vector<bool> seen(DISC_MANIFEST_COUNT, false);
+  std::vector<import_entry> kept;
+  kept.reserve(ctx->entries.size());
+  std::string extras;
+  for (import_entry& e : ctx->entries) {
+    const manifest_file* line =
+        e.is_dir ? nullptr : manifest_find(e.rel_path.data(), e.rel_path.size());
+    if (!e.is_dir && !line) {
+      if (result->extra_files_skipped < 3)
+        extras += (extras.empty() ? "" : ", ") + e.rel_path;
+      else if (result->extra_files_skipped == 3)
+        extras += ", ...";
+      ++result->extra_files_skipped;
+      continue;
+    }
+    if (line) {
+      seen[static_cast<size_t>(line - DISC_MANIFEST)] = true;
+      if (e.size != line->size) {
+        ++*wrong_size;
+        problems->push_back(std::string(e.size < line->size ? "  short     " : "  long      ") +
+                            e.rel_path + ": " + std::to_string(e.size) + " bytes, the disc's has " +
+                            std::to_string(line->size));
+      }
+    }
+    expected->push_back(line);
+    kept.push_back(std::move(e));
+  }
+  for (size_t i = 0; i < DISC_MANIFEST_COUNT; ++i) {
+    if (seen[i]) continue;
+    ++*missing;
+    problems->push_back(std::string("  missing   ") + DISC_MANIFEST[i].path);
+  }
+  ctx->entries = std::move(kept);
+  std::snprintf(result->extra_files_named, sizeof result->extra_files_named, "%s", extras.c_str());
+  return IMPORT_OK;
+}
+
 // Steps after the first checks; `ctx`, `job` and every file they hold are released by
 // their owners in import_game whatever happens here.
 int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
@@ -114,6 +178,14 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   }
   if (status == IMPORT_OK) status = refuse_case_twins(ctx);
   if (status != IMPORT_OK) return status;
+
+  // With the disc's list, every file is checked against it: what is missing or cut short is
+  // known now, and said once default.xbe has shown that this is the supported build at all.
+  const bool have_list = DISC_MANIFEST_COUNT > 0;
+  std::vector<const manifest_file*> expected;
+  std::vector<std::string> problems;
+  uint32_t missing = 0, wrong_size = 0;
+  if (have_list) check_listing(ctx, &expected, &problems, &missing, &wrong_size);
 
   size_t xbe_index = 0;
   bool have_xbe = false;
@@ -215,8 +287,24 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       return IMPORT_ERR_WRONG_BUILD;
     }
   }
+  if (!problems.empty()) {
+    xbe_part.discard();
+    const std::string head =
+        "the source is not a complete copy of the Quillmoor disc: " + std::to_string(missing) +
+        " file(s) missing, " + std::to_string(wrong_size) + " of the wrong size\n";
+    const char last[] =
+        "Copy the disc again (an FTP copy can cut files short or skip them), or import its disc "
+        "image instead.";
+    set_import_error(result, "%s%s%s", head.c_str(),
+                     file_lines(problems, head.size(), sizeof last).c_str(), last);
+    return IMPORT_ERR_DAMAGED;
+  }
   result->files_copied = 1;
   result->bytes_copied = xbe.size;
+  // default.xbe matched the digest, which is its line's.
+  result->files_verified = have_list ? 1 : 0;
+  verifier checker;
+  if (have_list) checker.start(job->cancel);
 
   for (size_t i : order) {
     if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
@@ -232,11 +320,33 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
                           nullptr);
       if (status != IMPORT_OK) return status;
+      if (have_list) checker.add(target, e.rel_path, expected[i]);
       ++result->files_copied;
       result->bytes_copied += e.size;
     }
   }
 
+  if (have_list) {
+    std::vector<std::string> damaged;
+    uint32_t verified = 0;
+    std::string why;
+    status = checker.finish(&damaged, &verified, &why);
+    if (status == IMPORT_ERR_OUTPUT_IO) set_import_error(result, "%s", why.c_str());
+    if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, result);
+    if (status != IMPORT_OK) return status;
+    result->files_verified += verified;
+    if (!damaged.empty()) {
+      for (std::string& d : damaged) d = "  damaged   " + d;
+      const std::string head =
+          std::to_string(damaged.size()) +
+          " file(s) differ from the retail disc (unreadable sectors copied as zeros, or a "
+          "modified copy):\n";
+      const char last[] = "Copy the disc again or use another dump.";
+      set_import_error(result, "%s%s%s", head.c_str(),
+                       file_lines(damaged, head.size(), sizeof last).c_str(), last);
+      return IMPORT_ERR_DAMAGED;
+    }
+  }
   // A cancel that came with the last chunk still keeps the executable from its name.
   if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
   // A part of the image that grew or shrank meanwhile (still being copied from the console,

@@ -122,7 +122,13 @@ int run_import(const char* source, const char* out) {
                    static_cast<double>(result.bytes_copied) / 1048576.0, elapsed);
   report += format("skipped   %u top-level entries not needed by the game\n",
                    static_cast<unsigned>(result.skipped_top_level));
+  if (result.extra_files_skipped != 0)
+    report += format("extras    %u file(s) the retail disc does not have were not copied: %s\n",
+                     static_cast<unsigned>(result.extra_files_skipped), result.extra_files_named);
   report += format("xbe sha   %s %s\n", result.xbe_sha_hex, result.xbe_sha_ok ? "OK" : "MISMATCH");
+  if (result.files_verified != 0)
+    report += format("verified  %u files against the retail disc's list (SHA-256)\n",
+                     static_cast<unsigned>(result.files_verified));
   if (result.xbe_media_patch_undone != 0)
     report += format(
         "restored  default.xbe carried an XISO tool's media patch at %u place(s); the retail bytes "

@@ -3,7 +3,8 @@
 // import_game() turns the player's disc image (XDVDFS at any of the known partition offsets,
 // as an ISO, a CCI or a CSO, whole or split in parts) or extracted game folder into a verified game
 // folder: only the files the game needs, each written through a ".part" file, default.xbe checked
-// against the one supported digest.
+// against the one supported digest and, when the build carries the disc's list, every file
+// checked against its size and SHA-256.
 #pragma once
 
 #include <atomic>
@@ -38,6 +39,9 @@ struct import_result {
   uint32_t xbe_media_patch_undone;  // places where an XISO tool's patch was undone; else 0
   uint32_t image_parts;             // files of a disc image (more than 1 when split); else 0
   char image_format[4];             // "CCI" or "CSO" for a compressed image; else empty
+  uint32_t files_verified;          // files checked against the disc's list; 0 without one
+  uint32_t extra_files_skipped;     // listed files the disc's list does not have: not copied
+  char extra_files_named[256];      // the first three of them, ", " between, then ", ..."
 };
 
 // Progress of one import. `total` is fixed before the first copy; `done` counts bytes
