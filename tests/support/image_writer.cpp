@@ -197,6 +197,41 @@ disc_node sample_tree() {
                   });
 }
 
+disc_node listing_tree() {
+  std::vector<disc_node> many;
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "file_%03d.dat", (i * 7) % 300);  // written unsorted
+    many.push_back(
+        file_node(name, pattern_bytes(static_cast<size_t>(i % 5) * 700, static_cast<uint32_t>(i))));
+  }
+  return dir_node(
+      "",
+      {
+          file_node("DEFAULT.XBE", pattern_bytes(4096, 9)),
+          dir_node("maps",
+                   {
+                       file_node("s2047.bin", pattern_bytes(2047, 10)),
+                       file_node("s2048.bin", pattern_bytes(2048, 11)),
+                       file_node("s2049.bin", pattern_bytes(2049, 12)),
+                       file_node("empty.bin", {}),
+                       dir_node("a", {dir_node(
+                                         "b", {dir_node("c", {file_node("leaf.txt",
+                                                                        pattern_bytes(5, 13))})})}),
+                       dir_node("void_zero"),
+                       ff_dir_node("void_ff"),
+                   }),
+          dir_node("Media", {dir_node("many", std::move(many))}),
+          dir_node("bink"),
+          ff_dir_node("UDATA"),
+          dir_node("tdata", {file_node("\xE9t\xE9.bin", pattern_bytes(77, 14))}),
+          file_node("udata.txt", pattern_bytes(10, 15)),
+          file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
+          dir_node("default.xbe.d", {file_node("x", {1})}),
+          dir_node("$SystemUpdate", {file_node("update.xbe", pattern_bytes(3000, 17))}),
+      });
+}
+
 // --- disc_image ---------------------------------------------------------------------------
 
 void disc_image::put(uint64_t pos, const void* bytes, size_t len) {
