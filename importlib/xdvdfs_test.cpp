@@ -11,13 +11,10 @@
 
 #include "entries.h"
 #include "image_writer.h"
+#include "messages.h"
 #include "testutil.h"
 
 namespace {
-
-const char NOT_AN_IMAGE[] =
-    " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or "
-    "0x2080000)";
 
 // The message for a refused name; `windows` when only Windows' own rules refuse it.
 std::string unsafe_message(const std::string& shown, bool windows = false) {
@@ -224,13 +221,13 @@ TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
          img.put(0, "PK\x03\x04", 4);
          img.put(XDVDFS_DESCRIPTOR, "x", 1);
        },
-       "This file is a ZIP archive: extract the disc image from it first."},
+       archive_line("ZIP")},
       {"an ordinary data disc",
        [](disc_image& img) {
          img.put(0x8001, "CD001", 5);
          img.put(XDVDFS_DESCRIPTOR, "x", 1);
        },
-       "This is an ordinary (ISO 9660) disc image, not an Xbox game disc."},
+       ISO9660_LINE},
       {"second magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 19, "x", 1); }},
       {"one byte short of a descriptor",
        [](disc_image& img) { img.resize(XDVDFS_DESCRIPTOR + 2047); }},
