@@ -8,6 +8,7 @@
 #include "compressed_writer.h"
 #include "fs.h"
 #include "image_writer.h"
+#include "le_bytes.h"
 #include "paths.h"
 #include "testutil.h"
 #include "xdvdfs_input.h"
@@ -44,7 +45,8 @@ void save_split_seed(const std::string& dir, const char* name, const disc_node& 
   std::vector<uint8_t> file = parts[0];
   file.insert(file.end(), parts[1].begin(), parts[1].end());
   const size_t cut = parts[0].size() - 1;
-  file.insert(file.end(), {static_cast<uint8_t>(cut), static_cast<uint8_t>(cut >> 8), 1});
+  append_le(file, cut, 2);
+  file.push_back(1);
   write_file(join_out_path(dir.c_str(), name), file);
 }
 

@@ -9,6 +9,7 @@
 #include "compressed_writer.h"
 #include "image_writer.h"
 #include "import.h"
+#include "le_bytes.h"
 #include "testutil.h"
 
 namespace {

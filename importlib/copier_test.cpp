@@ -10,6 +10,7 @@
 
 #include "entries.h"
 #include "image_reader.h"
+#include "messages.h"
 #include "paths.h"
 #include "sha256.h"
 #include "testutil.h"
@@ -138,9 +139,9 @@ TEST(Copier, FailuresLeaveNoPartAndTheOldTargetUntouched) {
       {"source missing", file_entry("maps/a", dir / "missing", 1), target, IMPORT_ERR_SOURCE_IO,
        "cannot open " + (dir / "missing")},
       {"source shorter than listed", file_entry("maps/b", dir / "src", 5001), target,
-       IMPORT_ERR_SOURCE_IO, "read error in maps/b (truncated source?)"},
+       IMPORT_ERR_SOURCE_IO, truncated_message("maps/b")},
       {"image shrank after listing", import_entry{"maps/c", "", 4000, 200, 0}, target,
-       IMPORT_ERR_SOURCE_IO, "read error in maps/c (truncated source?)"},
+       IMPORT_ERR_SOURCE_IO, truncated_message("maps/c")},
       {"image cannot be positioned", import_entry{"maps/d", "", uint64_t{1} << 63, 1, 0}, target,
        IMPORT_ERR_SOURCE_IO, "seek failed in image"},
       {"no folder for the part", file_entry("maps/e", dir / "src", 5000), dir / "nodir/t",

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "messages.h"
 
-std::string archive(const char* name) {
-  return std::string("This file is a ") + name + " archive: extract the disc image from it first.";
-}
+namespace {
 
 std::string compressed(const char* name) {
   return std::string("This file is a compressed disc image (") + name +
@@ -25,15 +23,14 @@ TEST(FormatHint, NamesTheFormat) {
     size_t len;  // bytes handed over
     std::string line;
   } cases[] = {
-      {0, "PK\x03\x04", FORMAT_HINT_BYTES, archive("ZIP")},
-      {0, "7z\xBC\xAF\x27\x1C", FORMAT_HINT_BYTES, archive("7-Zip")},
-      {0, std::string("Rar!\x1A\x07\x00", 7), FORMAT_HINT_BYTES, archive("RAR")},
-      {0, "Rar!\x1A\x07\x01", FORMAT_HINT_BYTES, archive("RAR")},
+      {0, "PK\x03\x04", FORMAT_HINT_BYTES, archive_line("ZIP")},
+      {0, "7z\xBC\xAF\x27\x1C", FORMAT_HINT_BYTES, archive_line("7-Zip")},
+      {0, std::string("Rar!\x1A\x07\x00", 7), FORMAT_HINT_BYTES, archive_line("RAR")},
+      {0, "Rar!\x1A\x07\x01", FORMAT_HINT_BYTES, archive_line("RAR")},
       {0, "MComprHD", FORMAT_HINT_BYTES, compressed("CHD")},
       {0, "XBEH", 4,
        "This file is an Xbox executable, not a disc image: choose the folder that holds it."},
-      {0x8001, "CD001", FORMAT_HINT_BYTES,
-       "This is an ordinary (ISO 9660) disc image, not an Xbox game disc."},
+      {0x8001, "CD001", FORMAT_HINT_BYTES, ISO9660_LINE},
       {0x8001, "CD001", 0x8005, ""},  // marks cut off count for nothing
       {0, "PK\x03", 3, ""},
       {0, "7z\xBC\xAF\x27", FORMAT_HINT_BYTES, ""},

@@ -19,6 +19,8 @@
 #include "copier.h"
 #include "fs.h"
 #include "image_writer.h"
+#include "le_bytes.h"
+#include "messages.h"
 #include "paths.h"
 #include "sample_xbe.h"
 #include "sha256.h"
@@ -361,10 +363,8 @@ TEST(Import, BrokenImageFormsWriteNothing) {
        }},
       {"a later part chosen", image_form::split_iso, nullptr, IMPORT_ERR_DAMAGED,
        [](const parts_t& p) {
-         return p[1] +
-                " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, "
-                "0xFD90000 or 0x2080000)\nThis is a later part of a split image: choose " +
-                p[0] + " instead.";
+         return p[1] + NOT_AN_IMAGE + "\nThis is a later part of a split image: choose " + p[0] +
+                " instead.";
        }},
       {"a CCI header of another version", image_form::cci,
        [&](const parts_t& p) { patch(p[0], [](std::vector<uint8_t>& b) { b[28] = 3; }); },
@@ -404,20 +404,15 @@ TEST(Import, BrokenImageFormsWriteNothing) {
 }
 
 // An executable built here: header and certificate at the usual places, any body.
-std::vector<uint8_t> executable(const char* title, uint32_t id, uint32_t version,
+std::vector<uint8_t> executable(const std::u16string& title, uint32_t id, uint32_t version,
                                 uint32_t regions) {
   std::vector<uint8_t> x = pattern_bytes(8192, 21);
-  auto u32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) x[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
-  std::memcpy(x.data(), "XBEH", 4);
-  u32(0x104, 0x10000);
-  u32(0x118, 0x10000 + 0x400);
-  u32(0x400 + 0x08, id);
-  std::memset(x.data() + 0x400 + 0x0C, 0, 80);
-  for (size_t i = 0; title[i]; ++i) x[0x400 + 0x0C + 2 * i] = static_cast<uint8_t>(title[i]);
-  u32(0x400 + 0xA0, regions);
-  u32(0x400 + 0xAC, version);
+  write_xbe_header(x, {.base = 0x10000,
+                       .certificate = 0x400,
+                       .title_id = id,
+                       .title = title,
+                       .regions = regions,
+                       .version = version});
   return x;
 }
 
@@ -434,7 +429,7 @@ TEST(Import, WrongExecutableWritesNoFileAndSaysWhatItIs) {
   std::vector<uint8_t> patched_and_changed = media_patched(changed);
   std::vector<uint8_t> not_xbe = sample_xbe();
   not_xbe[0] = 'M';
-  std::vector<uint8_t> loose_cert = executable("x", 1, 1, 1);
+  std::vector<uint8_t> loose_cert = executable(u"x", 1, 1, 1);
   loose_cert[0x11A] = 0x7F;  // certificate address far past the file
   struct {
     std::vector<uint8_t> xbe;
@@ -442,11 +437,10 @@ TEST(Import, WrongExecutableWritesNoFileAndSaysWhatItIs) {
   } cases[] = {
       {changed, SAMPLE_XBE_LINE},
       {patched_and_changed, SAMPLE_XBE_LINE},
-      {executable("Other Game", 0x4D530004, 3, 0x80000003),
+      {executable(u"Other Game", 0x4D530004, 3, 0x80000003),
        "This default.xbe is \"Other Game\" (title ID MS-004, version 3, region "
        "North America+Japan+debug)."},
-      {not_xbe,
-       "This default.xbe is not an Xbox executable at all (a damaged or incomplete dump?)"},
+      {not_xbe, NOT_XBE_LINE},
       {loose_cert, ""},
   };
   for (const auto& c : cases) {
@@ -458,12 +452,7 @@ TEST(Import, WrongExecutableWritesNoFileAndSaysWhatItIs) {
               IMPORT_ERR_WRONG_BUILD);
     const std::string hex = sha256_hex(c.xbe);
     EXPECT_EQ(r.xbe_sha_hex, hex);
-    EXPECT_EQ(std::string(r.message),
-              std::string("default.xbe is not the supported Quillmoor build.\n  got      ") + hex +
-                  "\n  expected " + SAMPLE_XBE_SHA256 +
-                  "\nNo game files were written and nothing in the output folder was removed.\n"
-                  "Use an unmodified dump of the retail Quillmoor disc." +
-                  (c.line.empty() ? "" : "\n") + c.line);
+    EXPECT_EQ(std::string(r.message), wrong_build_message(hex, c.line));
     EXPECT_EQ(list_tree(out), std::vector<std::string>{});
     EXPECT_EQ(r.files_copied, 0u);
     EXPECT_EQ(r.xbe_sha_ok, 0);
@@ -545,10 +534,7 @@ TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
          head.resize(static_cast<size_t>(map_end - 1));
          write_file(image, head);
        },
-       IMPORT_ERR_SOURCE_IO,
-       [](const std::string&) {
-         return std::string("read error in maps/a.map (truncated source?)");
-       }},
+       IMPORT_ERR_SOURCE_IO, [](const std::string&) { return truncated_message("maps/a.map"); }},
       // Folders are made in listing order, which for a folder source is the file system's:
       // what stands in the way is there from the start.
       {"a file stands where a folder goes", src,

@@ -9,38 +9,31 @@
 #include <vector>
 
 #include "byte_reader.h"
+#include "le_bytes.h"
+#include "messages.h"
+#include "sample_xbe.h"
 
 namespace {
 
 constexpr uint32_t BASE = 0x10000;
 constexpr uint32_t CERT_AT = 0x178;  // where the Xbox tools put it: right after the header
 
-void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // A header and certificate as the Xbox tools lay them out (title ID MS-004, version 3,
 // North America); the rest is zero.
 std::vector<uint8_t> make_xbe(const std::u16string& title) {
   std::vector<uint8_t> b(XBE_INFO_PREFIX);
-  std::memcpy(b.data(), "XBEH", 4);
-  put_u32(b, 0x104, BASE);
-  put_u32(b, 0x118, BASE + CERT_AT);
-  put_u32(b, CERT_AT + 0x08, 0x4D530004);
-  for (size_t i = 0; i < title.size() && i < 40; ++i) {
-    b[CERT_AT + 0x0C + 2 * i] = static_cast<uint8_t>(title[i]);
-    b[CERT_AT + 0x0C + 2 * i + 1] = static_cast<uint8_t>(title[i] >> 8);
-  }
-  put_u32(b, CERT_AT + 0xA0, 1);
-  put_u32(b, CERT_AT + 0xAC, 3);
+  write_xbe_header(b, {.base = BASE,
+                       .certificate = CERT_AT,
+                       .title_id = 0x4D530004,
+                       .title = title,
+                       .regions = 1,
+                       .version = 3});
   return b;
 }
 
 TEST(XbeInfo, Line) {
   const std::string good =
       "This default.xbe is \"Sample Game\" (title ID MS-004, version 3, region North America).";
-  const std::string not_xbe =
-      "This default.xbe is not an Xbox executable at all (a damaged or incomplete dump?)";
   struct {
     const char* what;
     std::function<void(std::vector<uint8_t>&)> change;
@@ -48,13 +41,13 @@ TEST(XbeInfo, Line) {
   } cases[] = {
       {"as written", [](auto&) {}, good},
       {"only the fields read", [](auto& b) { b.resize(CERT_AT + 0xB0); }, good},
-      {"no magic", [](auto& b) { b[0] = 'M'; }, not_xbe},
-      {"under 4 bytes", [](auto& b) { b.resize(3); }, not_xbe},
+      {"no magic", [](auto& b) { b[0] = 'M'; }, NOT_XBE_LINE},
+      {"under 4 bytes", [](auto& b) { b.resize(3); }, NOT_XBE_LINE},
       {"header cut short", [](auto& b) { b.resize(0x11B); }, ""},
       {"certificate cut short", [](auto& b) { b.resize(CERT_AT + 0xAF); }, ""},
-      {"certificate below the base", [](auto& b) { put_u32(b, 0x118, BASE - 1); }, ""},
-      {"certificate inside the header", [](auto& b) { put_u32(b, 0x118, BASE + 0x177); }, ""},
-      {"certificate past the end", [](auto& b) { put_u32(b, 0x118, 0xFFFFFFFF); }, ""},
+      {"certificate below the base", [](auto& b) { put_le32(b, 0x118, BASE - 1); }, ""},
+      {"certificate inside the header", [](auto& b) { put_le32(b, 0x118, BASE + 0x177); }, ""},
+      {"certificate past the end", [](auto& b) { put_le32(b, 0x118, 0xFFFFFFFF); }, ""},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> b = make_xbe(u"Sample Game");
@@ -80,7 +73,7 @@ TEST(XbeInfo, TitleForTheTerminal) {
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> b = make_xbe(c.title);
-    put_u32(b, CERT_AT + 0x0C + 80, 0xDC00);  // a low surrogate just past the field
+    put_le32(b, CERT_AT + 0x0C + 80, 0xDC00);  // a low surrogate just past the field
     xbe_info info;
     ASSERT_EQ(xbe_read_info(b.data(), b.size(), &info), XBE_INFO_OK);
     EXPECT_EQ(info.title, c.utf8);

@@ -12,15 +12,12 @@
 #include "entries.h"
 #include "image_reader.h"
 #include "image_writer.h"
+#include "messages.h"
 #include "names.h"
 #include "sample_xbe.h"
 #include "testutil.h"
 
 namespace {
-
-const char NOT_AN_IMAGE[] =
-    " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or "
-    "0x2080000)";
 
 // The message for a refused name; `windows` when only Windows' own rules refuse it.
 std::string unsafe_message(const std::string& shown, bool windows = false) {
@@ -128,43 +125,6 @@ disc_node damage_tree() {
           });
 }
 
-// The listing tree: nesting, empty files, both empty-folder forms, sizes around a sector,
-// a folder whose table spans several sectors, and unwanted top-level entries.
-disc_node listing_tree() {
-  std::vector<disc_node> many;
-  for (int i = 0; i < 300; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "file_%03d.dat", (i * 7) % 300);  // written unsorted
-    many.push_back(
-        file_node(name, pattern_bytes(static_cast<size_t>(i % 5) * 700, static_cast<uint32_t>(i))));
-  }
-  return dir_node(
-      "",
-      {
-          file_node("DEFAULT.XBE", pattern_bytes(4096, 9)),
-          dir_node("maps",
-                   {
-                       file_node("s2047.bin", pattern_bytes(2047, 10)),
-                       file_node("s2048.bin", pattern_bytes(2048, 11)),
-                       file_node("s2049.bin", pattern_bytes(2049, 12)),
-                       file_node("empty.bin", {}),
-                       dir_node("a", {dir_node(
-                                         "b", {dir_node("c", {file_node("leaf.txt",
-                                                                        pattern_bytes(5, 13))})})}),
-                       dir_node("void_zero"),
-                       ff_dir_node("void_ff"),
-                   }),
-          dir_node("Media", {dir_node("many", std::move(many))}),
-          dir_node("bink"),
-          ff_dir_node("UDATA"),
-          dir_node("tdata", {file_node("\xE9t\xE9.bin", pattern_bytes(77, 14))}),
-          file_node("udata.txt", pattern_bytes(10, 15)),
-          file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
-          dir_node("default.xbe.d", {file_node("x", {1})}),
-          dir_node("$SystemUpdate", {file_node("update.xbe", pattern_bytes(3000, 17))}),
-      });
-}
-
 TEST_F(Xdvdfs, ListsEveryWantedEntryWithOffsetsAndSizes) {
   disc_layout lay;
   listing l = list(listing_tree(), {}, &lay);
@@ -269,13 +229,13 @@ TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
          img.put(0, "PK\x03\x04", 4);
          img.put(XDVDFS_DESCRIPTOR, "x", 1);
        },
-       "This file is a ZIP archive: extract the disc image from it first."},
+       archive_line("ZIP")},
       {"an ordinary data disc",
        [](disc_image& img) {
          img.put(0x8001, "CD001", 5);
          img.put(XDVDFS_DESCRIPTOR, "x", 1);
        },
-       "This is an ordinary (ISO 9660) disc image, not an Xbox game disc."},
+       ISO9660_LINE},
       {"second magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 19, "x", 1); }},
       {"one byte short of a descriptor",
        [](disc_image& img) { img.resize(XDVDFS_DESCRIPTOR + 2047); }},
@@ -622,105 +582,6 @@ TEST_F(Xdvdfs, UnsafeNames) {
   }
 }
 
-// The writer's normal output must look like real images, or the tests above prove little.
-TEST(ImageWriter, LayoutFollowsCommonTools) {
-  disc_layout lay;
-  disc_image img = build_image(listing_tree(), {}, &lay);
-  uint64_t last_table_end = 0, first_data = UINT64_MAX;
-  for (const placed_table& t : lay.tables) {
-    std::vector<uint8_t> bytes = img.get(t.pos, static_cast<size_t>((t.size + 2047) / 2048 * 2048));
-    std::vector<bool> used(bytes.size());
-    for (const placed_entry& e : lay.entries) {
-      if (e.node_pos < t.pos || e.node_pos >= t.pos + bytes.size()) continue;
-      uint64_t at = e.node_pos - t.pos;
-      uint64_t len = 14 + bytes[at + 13];
-      EXPECT_EQ(at / 2048, (at + len - 1) / 2048) << e.rel_path << " crosses a sector";
-      EXPECT_EQ(at % 4, 0u);
-      for (uint64_t k = at; k < at + len; ++k) used[k] = true;
-    }
-    bool tails_ff = true;
-    uint64_t end = 0;
-    for (size_t k = 0; k < bytes.size(); ++k) {
-      if (used[k])
-        end = k + 1;
-      else if (bytes[k] != 0xFF)
-        tails_ff = false;
-    }
-    EXPECT_TRUE(tails_ff) << "table " << t.rel_path;
-    if (t.rel_path.empty()) {
-      EXPECT_EQ(t.size, (end + 3) / 4 * 4) << "root size is its exact byte count";
-    } else {
-      EXPECT_EQ(t.size % 2048, 0u) << t.rel_path;
-    }
-    last_table_end = std::max(last_table_end, t.pos + bytes.size());
-  }
-  for (const placed_entry& e : lay.entries) {
-    if (!e.is_dir && e.size != 0) first_data = std::min(first_data, e.data_pos);
-    if (e.is_dir && e.rel_path == "bink") {
-      EXPECT_EQ(e.size, 0u);
-    }
-    if (e.is_dir && e.rel_path == "UDATA") {
-      EXPECT_EQ(e.size, 2048u);
-      EXPECT_EQ(img.get(e.data_pos, 2048), std::vector<uint8_t>(2048, 0xFF));
-    }
-  }
-  EXPECT_GE(first_data, last_table_end) << "file data follows the tables";
-  EXPECT_EQ(img.get(lay.descriptor_pos, 20), std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
-  EXPECT_EQ(img.get(lay.descriptor_pos + 2028, 20),
-            std::vector<uint8_t>(XDVDFS_MAGIC, XDVDFS_MAGIC + 20));
-  // Every file's bytes are where the layout says.
-  disc_node tree = listing_tree();
-  EXPECT_EQ(img.get(lay.entry("maps/s2049.bin").data_pos, 2049), tree.children[1].children[2].data);
-}
-
-TEST(ImageWriter, SparseSaveKeepsBytesAndSize) {
-  temp_dir dir;
-  disc_image img;
-  img.put(10, "abc", 3);
-  img.put(11, "XYZW", 4);  // overlaps and extends the first write
-  img.put(100, "q", 1);
-  img.resize(5000);
-  ASSERT_TRUE(img.save(dir / "s.bin"));
-  std::vector<uint8_t> got = read_file(dir / "s.bin");
-  ASSERT_EQ(got.size(), 5000u);
-  EXPECT_EQ(got, img.dense());
-  EXPECT_EQ(std::string(got.begin() + 10, got.begin() + 15), "aXYZW");
-  EXPECT_EQ(got[100], 'q');
-  img.resize(12);
-  EXPECT_EQ(img.dense(), std::vector<uint8_t>({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'X'}));
-}
-
-TEST(ImageWriter, MkdiscWritesTheSampleDisc) {
-  temp_dir dir;
-  process_output r = run_process(tool_exe("mkdisc"), {"sample", dir / "s.iso"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  listing l = list_path(dir / "s.iso");
-  ASSERT_EQ(l.status, IMPORT_OK) << l.message();
-  EXPECT_EQ(l.result.partition_offset, REDUMP_PARTITION_BASE);
-  EXPECT_EQ(l.result.skipped_top_level, 3u);
-  std::vector<std::string> paths;
-  for (const import_entry& e : l.entries) paths.push_back(e.rel_path + (e.is_dir ? "/" : ""));
-  std::vector<std::string> want = {
-      "default.xbe",     "maps/",     "maps/Empty.dat",    "maps/level01.map",
-      "maps/shared.map", "maps/sub/", "maps/sub/deep.bin", "media/",
-      "media/logo.bik",  "media/ui/", "media/ui/blank/",   "media/ui/font.bin",
-      "TDATA/"};
-  EXPECT_EQ(paths, want);
-
-  r = run_process(tool_exe("mkdisc"), {"sample", dir / "x.iso", "0xFD90000"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(list_path(dir / "x.iso").result.partition_offset, 0xFD90000u);
-
-  r = run_process(tool_exe("mkdisc"), {"extract-sample", dir / "ex"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  std::vector<std::string> tree = list_tree(dir / "ex");
-  EXPECT_EQ(tree.size(), 18u);
-  EXPECT_NE(std::find(tree.begin(), tree.end(), "$SystemUpdate/xboxupd.xbe"), tree.end());
-  EXPECT_NE(std::find(tree.begin(), tree.end(), "media/ui/blank/"), tree.end());
-  EXPECT_EQ(read_file(dir / "ex/default.xbe"), sample_xbe());
-
-  EXPECT_EQ(run_process(tool_exe("mkdisc"), {"sample"}).exit_code, 2);
-  EXPECT_EQ(run_process(tool_exe("mkdisc"), {"sample", dir / "y.iso", "nope"}).exit_code, 2);
 }
 
 }  // namespace

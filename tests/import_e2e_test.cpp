@@ -16,6 +16,7 @@
 #include "hostile_images.h"
 #include "image_writer.h"
 #include "import.h"
+#include "messages.h"
 #include "paths.h"
 #include "proc_limits.h"
 #include "sample_xbe.h"
@@ -234,19 +235,11 @@ TEST(ImportTool, ErrorLines) {
     std::string error;
   } cases[] = {
       {dir / "wrong", true,
-       std::string(
-           "qmimport: error -7: default.xbe is not the supported Quillmoor build.\n  got      ") +
-           wrong_hex + "\n  expected " + SAMPLE_XBE_SHA256 +
-           "\nNo game files were written and nothing in the output folder was removed.\n"
-           "Use an unmodified dump of the retail Quillmoor disc.\n" +
-           SAMPLE_XBE_LINE + "\n"},
+       "qmimport: error -7: " + wrong_build_message(wrong_hex, SAMPLE_XBE_LINE) + "\n"},
       {dir / "nodisc", false,
        "qmimport: error -6: no default.xbe found in " + (dir / "nodisc") +
            " - is this a Quillmoor disc or game folder?\n"},
-      {dir / "junk.iso", false,
-       "qmimport: error -4: " + (dir / "junk.iso") +
-           " is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, 0xFD90000 or "
-           "0x2080000)\n"},
+      {dir / "junk.iso", false, "qmimport: error -4: " + (dir / "junk.iso") + NOT_AN_IMAGE + "\n"},
   };
   int n = 0;
   for (const auto& c : cases) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "le_bytes.h"
 #include "testutil.h"
 
 namespace {
@@ -28,8 +29,7 @@ void put_sequence(std::vector<uint8_t>& out, const uint8_t* lit, size_t lit_len,
   if (lit_len >= 15) put_length(out, lit_len - 15);
   out.insert(out.end(), lit, lit + lit_len);
   if (match_len == 0) return;
-  out.push_back(static_cast<uint8_t>(offset));
-  out.push_back(static_cast<uint8_t>(offset >> 8));
+  append_le(out, offset, 2);
   if (ml >= 15) put_length(out, ml - 15);
 }
 
@@ -38,16 +38,6 @@ std::vector<uint8_t> sector_of(const disc_image& image, uint64_t s) {
 }
 
 uint64_t sectors_of(const disc_image& image) { return (image.size() + SECTOR - 1) / SECTOR; }
-
-void put_le64(std::vector<uint8_t>& bytes, size_t pos, uint64_t value) {
-  put_le32(bytes, pos, static_cast<uint32_t>(value));
-  put_le32(bytes, pos + 4, static_cast<uint32_t>(value >> 32));
-}
-
-void append_le32(std::vector<uint8_t>& bytes, uint32_t value) {
-  bytes.resize(bytes.size() + 4);
-  put_le32(bytes, bytes.size() - 4, value);
-}
 
 // The LZ4 block of sector `s` when it is to be stored compressed: when allowed and under
 // `limit` bytes. Empty otherwise.
@@ -101,8 +91,8 @@ std::vector<std::vector<uint8_t>> write_cci(const disc_image& image,
   auto finish = [&]() {
     std::vector<uint8_t>& part = parts.back();
     const uint64_t index_at = part.size();
-    for (uint32_t e : index) append_le32(part, e);
-    append_le32(part, static_cast<uint32_t>(index_at >> 2));
+    for (uint32_t e : index) append_le(part, e, 4);
+    append_le(part, index_at >> 2, 4);
     std::memcpy(part.data(), "CCIM", 4);
     put_le32(part, 4, 32);
     put_le64(part, 8, static_cast<uint64_t>(index.size()) * SECTOR);
@@ -160,7 +150,7 @@ std::vector<std::vector<uint8_t>> write_cso(const disc_image& image,
       part->insert(part->end(), sector.begin(), sector.end());
     } else {
       index.push_back(entry | 0x80000000u);
-      append_le32(*part, static_cast<uint32_t>(lz4.size()));
+      append_le(*part, lz4.size(), 4);
       part->insert(part->end(), lz4.begin(), lz4.end());
     }
   }
@@ -216,15 +206,6 @@ int parts_reader::read(uint64_t pos, void* out, size_t len, std::string* message
     pos = 0;
   }
   return len == 0 ? IMPORT_OK : IMPORT_ERR_SOURCE_IO;
-}
-
-void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.at(pos + i) = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos) {
-  return bytes.at(pos) | bytes.at(pos + 1) << 8 | bytes.at(pos + 2) << 16 |
-         static_cast<uint32_t>(bytes.at(pos + 3)) << 24;
 }
 
 uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block) {

@@ -66,10 +66,6 @@ class parts_reader final : public byte_reader {
 // Returns the block's index entry, whose bit 31 says whether the record was an LZ4 one.
 uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block);
 
-// Little-endian patches for forging damage.
-void put_le32(std::vector<uint8_t>& bytes, size_t pos, uint32_t value);
-uint32_t get_le32(const std::vector<uint8_t>& bytes, size_t pos);
-
 // The forms an image reaches the import in.
 enum class image_form { iso, split_iso, cci, split_cci, cso, split_cso, cso_one_stream };
 

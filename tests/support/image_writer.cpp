@@ -10,6 +10,7 @@
 
 #include "charsets.h"
 #include "fs.h"
+#include "le_bytes.h"
 #include "paths.h"
 #include "sample_xbe.h"
 #include "testutil.h"
@@ -197,6 +198,41 @@ disc_node sample_tree() {
                   });
 }
 
+disc_node listing_tree() {
+  std::vector<disc_node> many;
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "file_%03d.dat", (i * 7) % 300);  // written unsorted
+    many.push_back(
+        file_node(name, pattern_bytes(static_cast<size_t>(i % 5) * 700, static_cast<uint32_t>(i))));
+  }
+  return dir_node(
+      "",
+      {
+          file_node("DEFAULT.XBE", pattern_bytes(4096, 9)),
+          dir_node("maps",
+                   {
+                       file_node("s2047.bin", pattern_bytes(2047, 10)),
+                       file_node("s2048.bin", pattern_bytes(2048, 11)),
+                       file_node("s2049.bin", pattern_bytes(2049, 12)),
+                       file_node("empty.bin", {}),
+                       dir_node("a", {dir_node(
+                                         "b", {dir_node("c", {file_node("leaf.txt",
+                                                                        pattern_bytes(5, 13))})})}),
+                       dir_node("void_zero"),
+                       ff_dir_node("void_ff"),
+                   }),
+          dir_node("Media", {dir_node("many", std::move(many))}),
+          dir_node("bink"),
+          ff_dir_node("UDATA"),
+          dir_node("tdata", {file_node("\xE9t\xE9.bin", pattern_bytes(77, 14))}),
+          file_node("udata.txt", pattern_bytes(10, 15)),
+          file_node("media", pattern_bytes(10, 16)),  // a file, not the wanted folder
+          dir_node("default.xbe.d", {file_node("x", {1})}),
+          dir_node("$SystemUpdate", {file_node("update.xbe", pattern_bytes(3000, 17))}),
+      });
+}
+
 // --- disc_image ---------------------------------------------------------------------------
 
 void disc_image::put(uint64_t pos, const void* bytes, size_t len) {
@@ -221,13 +257,14 @@ void disc_image::put(uint64_t pos, const void* bytes, size_t len) {
 }
 
 void disc_image::put_u16(uint64_t pos, uint16_t v) {
-  uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+  uint8_t b[2];
+  store_le(b, v, 2);
   put(pos, b, 2);
 }
 
 void disc_image::put_u32(uint64_t pos, uint32_t v) {
-  uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                  static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+  uint8_t b[4];
+  store_le(b, v, 4);
   put(pos, b, 4);
 }
 
@@ -353,17 +390,10 @@ disc_image build_image(const disc_node& root, const image_options& options, disc
     std::vector<uint8_t> bytes(static_cast<size_t>(round_up(t.size, XDVDFS_SECTOR)), 0xFF);
     for (size_t i = 0; i < t.sorted.size(); ++i) {
       uint8_t* n = bytes.data() + t.offset[i];
-      auto u16 = [](uint8_t* p, uint16_t v) {
-        p[0] = static_cast<uint8_t>(v);
-        p[1] = static_cast<uint8_t>(v >> 8);
-      };
-      auto u32 = [](uint8_t* p, uint32_t v) {
-        for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
-      };
-      u16(n, t.left[i] < 0 ? none : static_cast<uint16_t>(t.offset[t.left[i]] / 4));
-      u16(n + 2, t.right[i] < 0 ? none : static_cast<uint16_t>(t.offset[t.right[i]] / 4));
-      u32(n + 4, t.child_sector[i]);
-      u32(n + 8, t.child_size[i]);
+      store_le(n, t.left[i] < 0 ? none : static_cast<uint16_t>(t.offset[t.left[i]] / 4), 2);
+      store_le(n + 2, t.right[i] < 0 ? none : static_cast<uint16_t>(t.offset[t.right[i]] / 4), 2);
+      store_le(n + 4, t.child_sector[i], 4);
+      store_le(n + 8, t.child_size[i], 4);
       n[12] = t.sorted[i]->is_dir ? 0x10 : 0x20;  // directory / archive
       n[13] = static_cast<uint8_t>(t.sorted[i]->name.size());
       std::memcpy(n + 14, t.sorted[i]->name.data(), t.sorted[i]->name.size());

@@ -44,6 +44,11 @@ disc_node ff_dir_node(std::string name);
 // ("readme.txt", "extras", "$SystemUpdate"). Deterministic.
 disc_node sample_tree();
 
+// A tree with every shape a lister and the writer's layout must handle: nesting, empty files,
+// both empty-folder forms, sizes around a sector, a table over several sectors (300 files,
+// written unsorted), a Windows-1252 name, and unwanted top-level entries. Deterministic.
+disc_node listing_tree();
+
 // A sparse image: extents of written bytes, zeros everywhere else up to `size`.
 class disc_image {
  public:

@@ -2,13 +2,19 @@
 
 #include <cstring>
 
-namespace {
+#include "le_bytes.h"
 
-void put_u32(std::vector<uint8_t>& d, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) d[at + i] = static_cast<uint8_t>(v >> (8 * i));
+void write_xbe_header(std::vector<uint8_t>& xbe, const xbe_header& header) {
+  const size_t cert = header.certificate;
+  put_le32(xbe, 0x104, header.base);
+  put_le32(xbe, 0x118, header.base + header.certificate);
+  put_le32(xbe, cert + 0x08, header.title_id);
+  for (size_t i = 0; i < 40; ++i)
+    put_le(xbe, cert + 0x0C + 2 * i, i < header.title.size() ? header.title[i] : 0, 2);
+  put_le32(xbe, cert + 0xA0, header.regions);
+  put_le32(xbe, cert + 0xAC, header.version);
+  std::memcpy(xbe.data(), "XBEH", 4);  // the writes above found the buffer long enough
 }
-
-}  // namespace
 
 std::vector<uint8_t> sample_xbe() {
   std::vector<uint8_t> data(1024 * 1024 + 4321);
@@ -20,17 +26,7 @@ std::vector<uint8_t> sample_xbe() {
     x ^= x << 17;
     data[i] = static_cast<uint8_t>(x >> 32);
   }
-  // Header and certificate as the Xbox tools lay them out.
-  std::memcpy(data.data(), "XBEH", 4);
-  put_u32(data, 0x104, SAMPLE_XBE_BASE);
-  put_u32(data, 0x118, SAMPLE_XBE_BASE + SAMPLE_XBE_CERTIFICATE);
-  const size_t cert = SAMPLE_XBE_CERTIFICATE;
-  put_u32(data, cert + 0x08, SAMPLE_XBE_TITLE_ID);
-  std::memset(data.data() + cert + 0x0C, 0, 80);
-  const char title[] = "Quillmoor";
-  for (size_t i = 0; i + 1 < sizeof title; ++i) data[cert + 0x0C + 2 * i] = title[i];
-  put_u32(data, cert + 0xA0, SAMPLE_XBE_REGIONS);
-  put_u32(data, cert + 0xAC, SAMPLE_XBE_VERSION);
+  write_xbe_header(data, {});
   // The retail code the common XISO tool patches, at a few places.
   for (size_t at : SAMPLE_XBE_MEDIA_RUNS) std::memcpy(data.data() + at, SAMPLE_XBE_RETAIL_RUN, 8);
   return data;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // 1 MiB + 4,321 bytes: an "XBEH" header and a certificate (title "Quillmoor", QM-001,
@@ -19,9 +20,22 @@ inline constexpr uint32_t SAMPLE_XBE_VERSION = 1;
 inline constexpr size_t SAMPLE_XBE_MEDIA_RUNS[] = {0x2000, 0x9F31, 1024 * 1024 - 5};
 inline constexpr uint8_t SAMPLE_XBE_RETAIL_RUN[8] = {0xE8, 0xCA, 0xFD, 0xFF,
                                                      0xFF, 0x85, 0xC0, 0x7D};
-// What the wrong-build message says of a changed copy of it.
-inline constexpr char SAMPLE_XBE_LINE[] =
-    "This default.xbe is \"Quillmoor\" (title ID QM-001, version 1, region North America).";
+
+// The header and certificate fields the import reads; the defaults are the sample's.
+struct xbe_header {
+  uint32_t base = SAMPLE_XBE_BASE;                // the address the image loads at
+  uint32_t certificate = SAMPLE_XBE_CERTIFICATE;  // file offset
+  uint32_t title_id = SAMPLE_XBE_TITLE_ID;
+  std::u16string title = u"Quillmoor";  // the first 40 units are kept
+  uint32_t regions = SAMPLE_XBE_REGIONS;
+  uint32_t version = SAMPLE_XBE_VERSION;
+};
+
+// Writes `header` into `xbe` as the Xbox tools lay it out: "XBEH" at 0, the base address at
+// 0x104, the certificate's address at 0x118, and in the certificate the title ID at +0x08,
+// the title (40 UTF-16LE units, zero-padded) at +0x0C, the regions at +0xA0 and the version
+// at +0xAC. Every other byte is left as it is; `xbe` must reach past the version field.
+void write_xbe_header(std::vector<uint8_t>& xbe, const xbe_header& header);
 
 // Digest of sample_xbe(), the value tests link as the supported one.
 extern const char SAMPLE_XBE_SHA256[65];
