@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "gate.h"
 #include "import.h"
@@ -34,9 +35,20 @@ const char CANCEL[] = "Cancel";
 
 const char FIRST_QUESTION[] =
     "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nNo game files were found "
-    "next to this program. Choose your disc image (a Redump .iso or an XISO) or the default.xbe "
-    "of an extracted copy, and the files the game needs (about 4.5 GB) are copied into the "
-    "'game' folder.\n\nChoose your game now?";
+    "next to this program. Choose your disc image (an .iso or .xiso disc image, a .cci or .cso, "
+    "the first part of a split image, or a .zip holding one) or the default.xbe of an extracted "
+    "copy, and the files the game needs (about 4.5 GB) are copied into the 'game' folder.\n\n"
+    "Choose your game now?";
+
+const char NOT_WRITABLE[] =
+    "Open Quillmoor cannot write into its folder:\n\n%s\n\nMove the whole Open Quillmoor folder "
+    "to a folder of your own (for example Documents\\Games) and start it there.";
+
+const char ONEDRIVE[] =
+    "This folder is synced by OneDrive:\n\n%s\n\nThe game files (about 4.5 GB) would be "
+    "uploaded, and OneDrive may later keep them only in the cloud, where the game cannot read "
+    "them. Move the Open Quillmoor folder out of OneDrive (for example to C:\\Games) and start "
+    "it there.\n\nImport here anyway?";
 
 const char WRONG_XBE[] =
     "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
@@ -245,18 +257,6 @@ void start_cancel(progress_window& w) {
   EnableWindow(w.button, FALSE);
 }
 
-std::wstring current_folder() {
-  std::wstring folder(MAX_PATH, L'\0');
-  DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
-  if (n >= folder.size()) {
-    folder.resize(n);
-    n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
-  }
-  if (n == 0 || n >= folder.size()) return {};
-  folder.resize(n);
-  return folder;
-}
-
 // The path the player chose in the open-file dialog; empty when they cancelled. A path that
 // does not fit the buffer makes the dialog say how much it needs: the buffer grows and the
 // dialog opens again, where before the path was dropped without a word.
@@ -407,10 +407,85 @@ void import_progress(uint64_t done, uint64_t total, const char* path, void* user
   SendMessageW(j->window, WM_IMPORT_PROGRESS, 0, reinterpret_cast<LPARAM>(&update));
 }
 
+// `text` with its "%s" replaced by `value`.
+std::string filled(const char* text, const std::string& value) {
+  std::string out = text;
+  return out.replace(out.find("%s"), 2, value);
+}
+
+// The launcher's folder (the current one) for a box: its full path, or "." if the system
+// cannot say.
+std::string own_folder_for_box() {
+  std::wstring folder = current_folder();
+  return folder.empty() ? "." : wide_to_utf8(folder.c_str());
+}
+
+// 1 when a file can be made and written in `folder`: tried with a file of our own, which the
+// system deletes when it is closed, so none is left even if we are killed meanwhile.
+bool can_write_file_in(const wchar_t* folder) {
+  std::wstring probe =
+      path_in_folder(folder, L"OpenQuillmoor-" + std::to_wstring(GetCurrentProcessId()) + L".tmp");
+  kernel_handle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  DWORD written = 0;
+  return file && WriteFile(file.get(), "x", 1, &written, nullptr) && written == 1;
+}
+
+// The full, long form of `path` (a folder named in the environment may be relative or in
+// 8.3 form); `path` itself when the system cannot say, empty when it is empty.
+std::wstring long_full_path(const std::wstring& path) {
+  if (path.empty()) return {};
+  std::wstring full(32768, L'\0');
+  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return path;
+  full.resize(n);
+  std::wstring long_form(32768, L'\0');
+  n = GetLongPathNameW(full.c_str(), long_form.data(), static_cast<DWORD>(long_form.size()));
+  if (n == 0 || n >= long_form.size()) return full;  // e.g. a folder that does not exist
+  long_form.resize(n);
+  return long_form;
+}
+
+std::wstring environment_value(const wchar_t* name) {
+  std::wstring value(32768, L'\0');
+  DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+  value.resize(n < value.size() ? n : 0);
+  return value;
+}
+
+// 1 to go on with an import: the launcher's folder is not synced by OneDrive, or the player
+// chose to import there anyway.
+int onedrive_warning_accepted() {
+  const std::wstring folder = long_full_path(current_folder());
+  std::vector<std::wstring> roots;
+  for (const wchar_t* name : {L"OneDrive", L"OneDriveConsumer", L"OneDriveCommercial"})
+    roots.push_back(long_full_path(environment_value(name)));
+  if (!synced_by_onedrive(folder, GetFileAttributesW(folder.c_str()), roots)) return 1;
+  return message_box(filled(ONEDRIVE, own_folder_for_box()), TITLE, MB_ICONWARNING | MB_OKCANCEL) ==
+         IDOK;
+}
+
 }  // namespace
+
+int ensure_folder_writable() {
+  // Tried, not guessed from the folder's name or its access list: Program Files, a read-only
+  // drive and another user's folder all come down to a file that cannot be made.
+  const bool made_game = CreateDirectoryW(L"game", nullptr);
+  const bool ok = (made_game || GetLastError() == ERROR_ALREADY_EXISTS) &&
+                  can_write_file_in(L".") && can_write_file_in(L"game");
+  // A first start the player declines leaves the folder as it was.
+  if (made_game) RemoveDirectoryW(L"game");
+  if (ok) return 1;
+  message_box(filled(NOT_WRITABLE, own_folder_for_box()), TITLE, MB_ICONERROR | MB_OK);
+  return 0;
+}
 
 int ensure_game_files() {
   const int skip_check = xbe_check_skipped(std::getenv("RECOMP_SKIP_XBE_CHECK"));
+  // An import is to be offered: it needs to write about 4.5 GB here, and should not go into
+  // a folder the cloud takes away. A verified game needs neither.
+  if (!is_plain_file(GAME_XBE_PATH) && (!ensure_folder_writable() || !onedrive_warning_accepted()))
+    return 0;
   while (!is_plain_file(GAME_XBE_PATH)) {
     if (message_box(FIRST_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) return 0;
     std::wstring chosen = choose_source();

@@ -6,7 +6,6 @@
 
 #include <new>
 #include <string>
-#include <vector>
 
 #include "gate.h"
 #include "launcher_rules.h"
@@ -47,14 +46,21 @@ void enter_own_folder() {
 }
 
 // Runs the build in a console of its own and waits for it. Its exit code, or 1 when the
-// command cannot be started or its code cannot be read.
+// command cannot be started or its code cannot be read. The command processor is the
+// system's, by its full path: named alone, CreateProcess would look in the launcher's folder
+// first, and a cmd.exe that landed there (a Downloads folder, where releases are unzipped)
+// would run in its place. The command line stays as it always was.
 DWORD run_build() {
-  std::vector<char> command(BUILD_COMMAND_LINE, BUILD_COMMAND_LINE + sizeof BUILD_COMMAND_LINE);
-  STARTUPINFOA startup{};
+  wchar_t system[MAX_PATH];
+  UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return 1;
+  const std::wstring cmd = path_in_folder(system, L"cmd.exe");
+  std::wstring command = utf8_to_wide(BUILD_COMMAND_LINE);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                      nullptr, &startup, &process))
+  if (!CreateProcessW(cmd.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                      nullptr, nullptr, &startup, &process))
     return 1;
   kernel_handle process_handle(process.hProcess), thread_handle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -63,15 +69,18 @@ DWORD run_build() {
   return code;
 }
 
-// Starts the game with the launcher's own arguments and does not wait for it. The wide
-// command line: arguments the ANSI code page cannot hold would arrive as '?'.
+// Starts the game with the launcher's own arguments and does not wait for it: by its full
+// path in the launcher's folder, for the same reason as the command processor, with the
+// command line it always had. The wide command line: arguments the ANSI code page cannot hold
+// would arrive as '?'.
 int start_game(const wchar_t* arguments) {
+  const std::wstring program = path_in_folder(current_folder(), utf8_to_wide(GAME_PROGRAM));
   std::wstring line = game_command_line(arguments ? arguments : L"");
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
     std::string not_started = "Could not start ";
     not_started += GAME_PROGRAM;
     not_started += '.';
@@ -91,6 +100,9 @@ int launcher_main(const wchar_t* arguments) {
       !is_plain_file(GAME_PROGRAM) ||
       kit_differs_from_stamp(read_kit_version(KIT_JSON_PATH), read_build_stamp(BUILD_STAMP_PATH));
   if (build) {
+    // The build writes the game program and build\ here: a folder we cannot write is said
+    // before the player is asked to wait for it.
+    if (!ensure_folder_writable()) return 1;
     if (message_box(BUILD_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) return 1;
     if (!is_plain_file("python\\python.exe") || !is_plain_file("tools\\rara\\build.py")) {
       message_box(INCOMPLETE, TITLE, MB_ICONERROR | MB_OK);

@@ -18,6 +18,39 @@ std::string read_head(const char* path, size_t limit) {
 
 bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// Case folded for comparing file names. ASCII and Latin-1 cover the drive letters and the
+// accented user names ("André") that differ in case between an environment variable typed by
+// hand and the path the system reports; NTFS's own table folds more.
+wchar_t fold(wchar_t c) {
+  if ((c >= L'a' && c <= L'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+    return static_cast<wchar_t>(c - 0x20);
+  return c;
+}
+
+// The path's components as folded text joined by single '\\', without a \\?\ prefix (its
+// UNC form \\?\UNC\server becomes \\server) or separators at the end.
+std::wstring comparable_path(std::wstring_view path) {
+  const std::wstring_view verbatim = L"\\\\?\\", verbatim_unc = L"\\\\?\\UNC\\";
+  std::wstring out;
+  if (path.substr(0, verbatim_unc.size()) == verbatim_unc) {
+    path.remove_prefix(verbatim_unc.size());
+    out = L"\\\\";
+  } else if (path.substr(0, verbatim.size()) == verbatim) {
+    path.remove_prefix(verbatim.size());
+  } else if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+    path.remove_prefix(2);
+    out = L"\\\\";  // a UNC path keeps its two leading separators
+  }
+  for (wchar_t c : path) {
+    if (!is_separator(c))
+      out += fold(c);
+    else if (!out.empty() && out.back() != L'\\')
+      out += L'\\';
+  }
+  if (out.size() > 2 && out.back() == L'\\') out.pop_back();
+  return out;
+}
+
 }  // namespace
 
 std::string kit_version_from_text(std::string_view text) {
@@ -162,4 +195,24 @@ std::wstring folder_of_program(const std::wstring& program_path) {
   size_t last = program_path.find_last_of(L'\\');
   if (last == std::wstring::npos) return {};
   return program_path.substr(0, last + 1);
+}
+
+std::wstring path_in_folder(const std::wstring& folder, const std::wstring& name) {
+  if (folder.empty() || is_separator(folder.back())) return folder + name;
+  return folder + L'\\' + name;
+}
+
+int path_within(std::wstring_view path, std::wstring_view root) {
+  std::wstring p = comparable_path(path), r = comparable_path(root);
+  if (r.empty() || p.compare(0, r.size(), r) != 0) return 0;
+  return p.size() == r.size() || r.back() == L'\\' || p[r.size()] == L'\\';
+}
+
+int synced_by_onedrive(std::wstring_view folder, uint32_t attributes,
+                       const std::vector<std::wstring>& sync_roots) {
+  const uint32_t cloud = ATTRIBUTE_PINNED | ATTRIBUTE_UNPINNED | ATTRIBUTE_RECALL_ON_DATA_ACCESS;
+  if (attributes != NO_ATTRIBUTES && (attributes & cloud)) return 1;
+  for (const std::wstring& root : sync_roots)
+    if (path_within(folder, root)) return 1;
+  return 0;
 }

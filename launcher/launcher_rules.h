@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Paths relative to the launcher's folder (its current directory).
 inline constexpr char KIT_JSON_PATH[] = "kit\\kit.json";
@@ -105,6 +106,31 @@ std::wstring game_command_line(const std::wstring& arguments);
 inline constexpr char BUILD_COMMAND_LINE[] =
     "cmd.exe /c \"python\\python.exe -I tools\\rara\\build.py || (echo. & echo Press a key "
     "to close this window. & pause >nul & exit /b 1)\"";
+
+// `name` in `folder`, with one '\\' between them unless the folder ends in a separator (a drive
+// root such as "C:\\"); `name` alone when there is no folder. For starting a program by its
+// full path: without one, CreateProcess searches the launcher's own folder first.
+std::wstring path_in_folder(const std::wstring& folder, const std::wstring& name);
+
+// 1 when `path` is `root` or lies inside it, both full paths compared as Windows compares file
+// names: case-insensitive, '/' as '\\', repeated and trailing separators and a \\?\ prefix
+// ignored, whole components only ("C:\\OneDrive Backup" is not in "C:\\OneDrive"). An
+// empty root holds nothing.
+int path_within(std::wstring_view path, std::wstring_view root);
+
+// Attributes a cloud-synced file or folder carries (winnt.h names them FILE_ATTRIBUTE_PINNED,
+// FILE_ATTRIBUTE_UNPINNED and FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS; older SDKs lack them).
+inline constexpr uint32_t ATTRIBUTE_PINNED = 0x00080000;
+inline constexpr uint32_t ATTRIBUTE_UNPINNED = 0x00100000;
+inline constexpr uint32_t ATTRIBUTE_RECALL_ON_DATA_ACCESS = 0x00400000;
+// What GetFileAttributes returns when it fails: every bit set, so it marks nothing.
+inline constexpr uint32_t NO_ATTRIBUTES = 0xFFFFFFFF;
+
+// 1 when the launcher's `folder` (a full path, its `attributes` as the system gives them) is
+// synced by OneDrive: it lies within one of `sync_roots` (the OneDrive, OneDriveConsumer and
+// OneDriveCommercial variables, empty when unset), or it carries a cloud-file attribute.
+int synced_by_onedrive(std::wstring_view folder, uint32_t attributes,
+                       const std::vector<std::wstring>& sync_roots);
 
 // The folder part of the program's own path including its last '\\' (so a drive root stays
 // "E:\\", not "E:", which would name the drive's current folder); empty when there is none.

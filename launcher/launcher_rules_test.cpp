@@ -272,4 +272,61 @@ TEST(CommandLine, OwnFolderKeepsADriveRootWhole) {
     EXPECT_TRUE(folder_of_program(c.program) == c.folder) << "case " << (&c - cases);
 }
 
+TEST(CommandLine, ProgramsByTheirFullPath) {
+  struct {
+    const wchar_t* folder;
+    const wchar_t* path;
+  } cases[] = {
+      {L"C:\\Windows\\system32", L"C:\\Windows\\system32\\cmd.exe"},
+      {L"C:\\", L"C:\\cmd.exe"},
+      {L"", L"cmd.exe"},
+  };
+  for (const auto& c : cases)
+    EXPECT_TRUE(path_in_folder(c.folder, L"cmd.exe") == c.path) << "case " << (&c - cases);
+}
+
+TEST(OneDrive, FolderComparedAsAPath) {
+  struct {
+    const wchar_t* path;
+    const wchar_t* root;
+    int within;
+  } cases[] = {
+      {L"C:\\Users\\me\\OneDrive\\Games\\Open Quillmoor", L"C:\\Users\\me\\OneDrive", 1},
+      {L"C:\\Users\\me\\OneDrive", L"C:\\Users\\me\\OneDrive", 1},
+      {L"c:\\users\\ME\\onedrive\\games", L"C:\\Users\\me\\OneDrive", 1},
+      {L"C:\\Users\\Andr\xE9\\OneDrive\\q", L"C:\\USERS\\ANDR\xC9\\ONEDRIVE", 1},
+      {L"C:\\Users\\me\\OneDrive\\q", L"C:/Users//me/OneDrive/", 1},
+      {L"\\\\?\\C:\\Users\\me\\OneDrive\\q", L"C:\\Users\\me\\OneDrive", 1},
+      {L"\\\\?\\UNC\\srv\\home\\OneDrive\\q", L"\\\\srv\\home\\OneDrive", 1},
+      {L"C:\\Games\\q", L"C:\\", 1},
+      {L"C:\\Users\\me\\OneDrive Backup\\q", L"C:\\Users\\me\\OneDrive", 0},
+      {L"C:\\Users\\me", L"C:\\Users\\me\\OneDrive", 0},
+      {L"C:\\Users\\me\\OneDrive\\q", L"", 0},  // unset
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(path_within(c.path, c.root), c.within) << "case " << (&c - cases);
+}
+
+TEST(OneDrive, SyncedByARootOrByCloudAttributes) {
+  const std::vector<std::wstring> none = {L"", L"", L""};
+  const std::vector<std::wstring> business = {L"", L"", L"D:\\Work\\OneDrive - Firm"};
+  const uint32_t directory = 0x10;
+  struct {
+    const wchar_t* folder;
+    uint32_t attributes;
+    const std::vector<std::wstring>& roots;
+    int synced;
+  } cases[] = {
+      {L"C:\\Games\\Open Quillmoor", directory, none, 0},
+      {L"D:\\Work\\OneDrive - Firm\\Open Quillmoor", directory, business, 1},
+      {L"C:\\Games\\Open Quillmoor", directory | ATTRIBUTE_PINNED, none, 1},
+      {L"C:\\Games\\Open Quillmoor", directory | ATTRIBUTE_UNPINNED, none, 1},
+      {L"C:\\Games\\Open Quillmoor", directory | ATTRIBUTE_RECALL_ON_DATA_ACCESS, none, 1},
+      {L"C:\\Games\\Open Quillmoor", NO_ATTRIBUTES, none, 0},  // attributes unknown
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(synced_by_onedrive(c.folder, c.attributes, c.roots), c.synced)
+        << "case " << (&c - cases);
+}
+
 }  // namespace

@@ -98,6 +98,21 @@ class scoped_user_setting {
   std::vector<BYTE> old_;
 };
 
+// Sets an environment variable of this process while the object lives, then removes it;
+// programs started meanwhile inherit it.
+class scoped_environment {
+ public:
+  scoped_environment(const std::wstring& name, const std::wstring& value) : name_(name) {
+    SetEnvironmentVariableW(name_.c_str(), value.c_str());
+  }
+  ~scoped_environment() { SetEnvironmentVariableW(name_.c_str(), nullptr); }
+  scoped_environment(const scoped_environment&) = delete;
+  scoped_environment& operator=(const scoped_environment&) = delete;
+
+ private:
+  std::wstring name_;
+};
+
 // Suspends (or resumes) every thread of `pid` but the one owning `window`: freezes an import
 // mid-way while its window stays responsive. Returns how many threads were touched.
 int suspend_other_threads(DWORD pid, HWND window, bool suspend);

@@ -25,9 +25,10 @@ namespace {
 // The texts the player reads, exactly.
 const char FIRST_QUESTION[] =
     "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nNo game files were found "
-    "next to this program. Choose your disc image (a Redump .iso or an XISO) or the default.xbe "
-    "of an extracted copy, and the files the game needs (about 4.5 GB) are copied into the "
-    "'game' folder.\n\nChoose your game now?";
+    "next to this program. Choose your disc image (an .iso or .xiso disc image, a .cci or .cso, "
+    "the first part of a split image, or a .zip holding one) or the default.xbe of an extracted "
+    "copy, and the files the game needs (about 4.5 GB) are copied into the 'game' folder.\n\n"
+    "Choose your game now?";
 const char WRONG_XBE[] =
     "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
     "built for (the original retail disc).\n\nMove that folder away and start again to import "
@@ -55,10 +56,43 @@ const std::string WRONG_LINE =
     std::string("[RARA] game\\default.xbe is not the supported retail build (want SHA-256 ") +
     SAMPLE_XBE_SHA256 + ")\n";
 
+std::string not_writable(const std::string& folder) {
+  std::string text = "Open Quillmoor cannot write into its folder:\n\n";
+  text += folder;
+  text +=
+      "\n\nMove the whole Open Quillmoor folder to a folder of your own (for example "
+      "Documents\\Games) and start it there.";
+  return text;
+}
+std::string synced_by_onedrive(const std::string& folder) {
+  std::string text = "This folder is synced by OneDrive:\n\n";
+  text += folder;
+  text +=
+      "\n\nThe game files (about 4.5 GB) would be uploaded, and OneDrive may later keep them "
+      "only in the cloud, where the game cannot read them. Move the Open Quillmoor folder out of "
+      "OneDrive (for example to C:\\Games) and start it there.\n\nImport here anyway?";
+  return text;
+}
+
 // "クイルムア" (Quillmoor in katakana), outside any Western ANSI code page.
 const char JP[] = "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2";
 // "Open Quillmoor ゲーム é": Japanese and an accented letter, as players name folders.
 const char RELEASE_JP[] = "Open Quillmoor \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0 \xC3\xA9";
+// "André (old)": a user folder with an accent, a space and parentheses.
+const char ANDRE_OLD[] = "Andr\xC3\xA9 (old)";
+
+// The system's command processor, where Windows keeps it.
+std::string system_cmd() {
+  wchar_t folder[MAX_PATH];
+  UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  return n && n < MAX_PATH ? wide_to_utf8(folder) + "\\cmd.exe" : std::string();
+}
+
+// How the stand-in command processor's record begins when the launcher ran the build: the
+// system's program (not a cmd.exe beside the launcher) with the build command.
+std::string build_record() {
+  return "program " + system_cmd() + "\ncommand " + std::string(BUILD_COMMAND) + "\n";
+}
 
 void copy_exe(const std::string& base, const std::string& to) {
   std::string from = sibling_exe(base);
@@ -67,10 +101,16 @@ void copy_exe(const std::string& base, const std::string& to) {
 }
 
 // A release folder as the player unzips it: the launcher, the Python runtime and the build
-// script (stand-ins), the kit description; no game files, no game program yet.
+// script (stand-ins), the kit description; no game files, no game program yet. And a cmd.exe
+// beside the launcher, as one can land in a Downloads folder: it must never run (it is the
+// stand-in, which would record its own path).
 class release {
  public:
-  explicit release(const std::string& name = "Open Quillmoor") : root_(base_ / name) {
+  // In a fresh temporary folder, or in `parent`, which goes again with the release.
+  explicit release(const std::string& name = "Open Quillmoor", const std::string& parent = "")
+      : parent_(parent),
+        root_(join_out_path((parent.empty() ? base_.path() : parent).c_str(), name.c_str())),
+        run_root_(root_) {
     copy_exe("OpenQuillmoor_sample", path("OpenQuillmoor.exe"));
     copy_exe("launcher_standin_cmd", path("cmd.exe"));
     copy_exe("launcher_standin_python", path("python\\python.exe"));
@@ -78,6 +118,9 @@ class release {
     write_file(path("tools\\rara\\build.py"), "# the build script\n");
     write_file(path("kit\\kit.json"),
                "{\n  \"name\": \"quillmoor kit\",\n  \"version\": \"1.2\"\n}\n");
+  }
+  ~release() {
+    if (!parent_.empty()) remove_tree(parent_);
   }
   std::string path(const std::string& rel) const {
     return join_out_path(root_.c_str(), rel.c_str());
@@ -94,18 +137,25 @@ class release {
     write_file(path("build\\stamp"), stamp);
   }
 
+  // The launcher is started from `root`, another view of the same folder (a read-only mount).
+  void run_from(const std::string& root) { run_root_ = root; }
   // Starts the launcher (from its own folder unless `folder` is given).
   bool start(const std::wstring& arguments = L"",
              const std::optional<std::string>& skip = std::nullopt,
              const std::string& folder = "") {
-    return launcher.start(path("OpenQuillmoor.exe"), arguments, folder.empty() ? root_ : folder,
-                          skip);
+    return launcher.start(join_out_path(run_root_.c_str(), "OpenQuillmoor.exe"), arguments,
+                          folder.empty() ? run_root_ : folder, skip);
   }
-  // The box titled `title`: its text, after pressing `button`. "(no window)" when none came.
-  std::string answer(const std::string& title, int button) {
+  // The box titled `title`: its text, after pressing `button`; a screenshot of it first when
+  // `shot` names one. "(no window)" when none came.
+  std::string answer(const std::string& title, int button, const std::string& shot = "") {
     HWND box = wait_window(launcher, title);
     if (!box) return "(no window)";
     std::string text = message_text(box);
+    if (!shot.empty()) {
+      EXPECT_TRUE(screenshot(exe_dir() + "\\screenshot-" + shot + ".png"));
+      std::printf("%s box: %s\n", shot.c_str(), text.c_str());
+    }
     EXPECT_TRUE(press(box, button)) << title;
     return text;
   }
@@ -118,7 +168,9 @@ class release {
 
  private:
   temp_dir base_;
+  std::string parent_;
   std::string root_;
+  std::string run_root_;
 };
 
 std::string game_log_for(const release& r, const std::string& arguments) {
@@ -149,6 +201,29 @@ class unmanaged_windows : public ::testing::Environment {
 
 [[maybe_unused]] ::testing::Environment* const unmanaged =
     ::testing::AddGlobalTestEnvironment(new unmanaged_windows);
+
+// The stand-in command processor where Windows keeps the system's, for the run, in the flows'
+// own wine prefix (run_flows); the system's is put back afterwards.
+class stand_in_system_cmd : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_FALSE(system_cmd().empty());
+    // A run killed before TearDown left the stand-in in place and the system's saved.
+    if (GetFileAttributesW(saved_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      ASSERT_TRUE(MoveFileW(cmd_.c_str(), saved_.c_str()));
+    }
+    ASSERT_TRUE(CopyFileW(wide(sibling_exe("launcher_standin_cmd")).c_str(), cmd_.c_str(), FALSE));
+  }
+  void TearDown() override {
+    if (DeleteFileW(cmd_.c_str())) MoveFileW(saved_.c_str(), cmd_.c_str());
+  }
+
+ private:
+  std::wstring cmd_ = wide(system_cmd()), saved_ = cmd_ + L".saved-by-flows";
+};
+
+[[maybe_unused]] ::testing::Environment* const system_cmd_stand_in =
+    ::testing::AddGlobalTestEnvironment(new stand_in_system_cmd);
 
 TEST(LauncherFlow, FirstStartDeclinedWritesNothing) {
   release r;
@@ -312,9 +387,10 @@ TEST(LauncherFlow, BuildRunsInTheKitAndItsOutcomeDecides) {
       EXPECT_EQ(wait_game_log(r), game_log_for(r, std::string("--lang ") + JP));
       EXPECT_EQ(r.log("build\\stamp"), "1.2\r\nbuilt by the stand-in\r\n");
     }
-    // The launcher ran exactly the build command, in its own folder, and waited for it.
+    // The launcher ran exactly the build command with the system's command processor, never
+    // the cmd.exe beside it, in its own folder, and waited for it.
     std::string cmd_log = r.log("cmd_log.txt");
-    EXPECT_EQ(cmd_log.substr(0, cmd_log.find('\n')), std::string("command ") + BUILD_COMMAND);
+    EXPECT_EQ(cmd_log.substr(0, build_record().size()), build_record());
     EXPECT_EQ(r.log("python_log.txt"),
               "command python\\python.exe -I tools\\rara\\build.py\nfolder " + r.root() + "\n");
     bool failed = std::string(c.mode) == "fail";
@@ -382,9 +458,10 @@ void choose_in_dialog(release& r, const std::string& source) {
   ASSERT_TRUE(choose_file(dialog, source)) << source;
 }
 
-// The first start of a player: question, disc image chosen, import behind the progress
-// window, build, game. A large file makes the import last long enough to be watched; the
-// worker is frozen for the screenshot so that it shows the import mid-way.
+// The first start of a player whose user folder has an accent, a space and parentheses:
+// question, disc image chosen, import behind the progress window, build, game. A large file
+// makes the import last long enough to be watched; the worker is frozen for the screenshot so
+// that it shows the import mid-way.
 TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
   const size_t BIG = 192u << 20;
   disc_node tree = sample_tree();
@@ -392,13 +469,15 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
     if (child.name == "media")
       child.children.push_back(file_node("intro.bik", std::vector<uint8_t>(BIG, 0x5A)));
   temp_dir discs;
-  const std::string iso = discs / "Quillmoor (Redump).iso";
+  const std::string downloads = discs / (std::string(ANDRE_OLD) + "\\Downloads");
+  ASSERT_EQ(make_dirs(downloads.c_str()), 0);
+  const std::string iso = downloads + "\\Quillmoor (Redump).iso";
   image_options options;
   options.partition_base = REDUMP_PARTITION_BASE;
   ASSERT_TRUE(write_image(iso, tree, options));
   tree = {};
 
-  release r;
+  release r(std::string(ANDRE_OLD) + "\\Games\\Open Quillmoor");
   ASSERT_TRUE(r.start());
   HWND question = wait_window(r.launcher, "Quillmoor");
   ASSERT_TRUE(question);
@@ -457,7 +536,7 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
   EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
   EXPECT_EQ(r.launcher.err(), VERIFIED);
   std::string cmd_log = r.log("cmd_log.txt");
-  EXPECT_EQ(cmd_log.substr(0, cmd_log.find('\n')), std::string("command ") + BUILD_COMMAND);
+  EXPECT_EQ(cmd_log.substr(0, build_record().size()), build_record());
   EXPECT_EQ(read_file(r.path("game\\default.xbe")), sample_xbe());
   uint64_t size = 0;
   EXPECT_EQ(path_kind(r.path("game\\media\\intro.bik").c_str(), &size), PATH_FILE);
@@ -668,6 +747,79 @@ TEST(LauncherFlow, ProgressWindowScalesAndCancels) {
     EXPECT_EQ(r.launcher.wait_exit(), 1);
     EXPECT_FALSE(r.exists("game\\default.xbe"));
     EXPECT_TRUE(no_part_files(r.path("game")));
+  }
+}
+
+// A release on a read-only mount (run_flows makes one: root ignores file permissions, not a
+// read-only mount). Neither an import nor a build is begun there; a verified, built game plays.
+TEST(LauncherFlow, FolderThatCannotBeWritten) {
+  const char* writable = std::getenv("QM_FLOWS_WRITABLE");
+  const char* read_only = std::getenv("QM_FLOWS_READ_ONLY");
+  ASSERT_TRUE(writable && read_only) << "no read-only mount: run the flows with run_flows as root";
+  struct {
+    const char* name;
+    bool game_files;
+    bool built;
+    bool refused;
+  } cases[] = {
+      {"first start", false, false, true},
+      {"build needed", true, false, true},
+      {"verified and built", true, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    release r("Open Quillmoor", std::string(writable) + "\\" + c.name);
+    if (c.game_files) r.put_game_files();
+    if (c.built) r.put_built_game();
+    const std::string seen = std::string(read_only) + "\\" + c.name + "\\Open Quillmoor";
+    r.run_from(seen);
+    ASSERT_TRUE(r.start());
+    if (c.refused) {
+      EXPECT_EQ(r.answer("Quillmoor", IDOK, c.game_files ? "" : "not-writable"),
+                not_writable(seen));
+    }
+    EXPECT_EQ(r.launcher.wait_exit(), c.refused ? 1 : 0);
+    EXPECT_EQ(r.launcher.err(), c.game_files ? VERIFIED : "");
+  }
+}
+
+// OneDrive's folder above the release: a warning before the first question, which the player
+// may pass. A folder merely named alike, or a game already in place, brings none.
+TEST(LauncherFlow, OneDriveFolderWarnsBeforeAnImport) {
+  struct {
+    const wchar_t* variable;
+    const char* below_base;  // the synced folder: the release's parent, and this
+    bool game_in_place;
+    int warning_answer;  // 0: no warning
+  } cases[] = {
+      {L"OneDrive", "", false, IDCANCEL},
+      {L"OneDriveCommercial", "", false, IDOK},
+      {L"OneDriveConsumer", "\\Open Quill", false, 0},
+      {L"OneDrive", "", true, 0},
+  };
+  for (const auto& c : cases) {
+    release r;
+    const std::string synced = r.base() + c.below_base;
+    SCOPED_TRACE(synced);
+    if (c.game_in_place) {
+      r.put_game_files();
+      r.put_built_game();
+    }
+    scoped_environment onedrive(c.variable, wide(synced));
+    ASSERT_TRUE(r.start());
+    if (c.game_in_place) {
+      EXPECT_EQ(r.launcher.wait_exit(), 0);
+      continue;
+    }
+    if (c.warning_answer) {
+      EXPECT_EQ(
+          r.answer("Quillmoor", c.warning_answer, c.warning_answer == IDCANCEL ? "onedrive" : ""),
+          synced_by_onedrive(r.root()));
+    }
+    if (c.warning_answer != IDCANCEL) {
+      EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), FIRST_QUESTION);
+    }
+    EXPECT_EQ(r.launcher.wait_exit(), 1);
   }
 }
 

@@ -1,8 +1,9 @@
-// Stand-in for cmd.exe, placed beside the launcher under test (found before the system's).
+// Stand-in for cmd.exe, put where the system's command processor lives for the flows.
 // Wine 8's own cmd.exe runs the right side of "a || b" whatever a returned, so it cannot
-// tell a failed build from a good one. This one records the exact command line it got in
-// "cmd_log.txt", runs the left side of "||" and, when that fails, reports the right side
-// (the keep-the-console-open tail, which would wait for a key) instead of running it.
+// tell a failed build from a good one. This one records which file ran and the exact command
+// line it got in "cmd_log.txt", runs the left side of "||" and, when that fails, reports the
+// right side (the keep-the-console-open tail, which would wait for a key) instead of running
+// it.
 #include <windows.h>
 
 #include <string>
@@ -11,6 +12,9 @@
 #include "standin.h"
 
 int main() {
+  wchar_t program[32768];
+  DWORD n = GetModuleFileNameW(nullptr, program, 32768);
+  append_log("cmd_log.txt", "program " + (n && n < 32768 ? wide_to_utf8(program) : std::string()));
   std::wstring line = GetCommandLineW();
   append_log("cmd_log.txt", "command " + wide_to_utf8(line.c_str()));
   const std::wstring marker = L" /c \"";
