@@ -582,6 +582,4 @@ TEST_F(Xdvdfs, UnsafeNames) {
   }
 }
 
-}
-
 }  // namespace
