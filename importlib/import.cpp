@@ -126,7 +126,8 @@ std::string file_lines(const std::vector<std::string>& lines, size_t head, size_
 int check_listing(import_context* ctx, std::vector<const manifest_file*>* expected,
                   std::vector<std::string>* problems, uint32_t* missing, uint32_t* wrong_size) {
   import_result* result = ctx->result;
-  std::vector<bool> seen(DISC_MANIFEST_COUNT, false);
+  const manifest_list list = disc_manifest();
+  std::vector<bool> seen(list.count, false);
   std::vector<import_entry> kept;
   kept.reserve(ctx->entries.size());
   std::string extras;
@@ -142,7 +143,7 @@ int check_listing(import_context* ctx, std::vector<const manifest_file*>* expect
       continue;
     }
     if (line) {
-      seen[static_cast<size_t>(line - DISC_MANIFEST)] = true;
+      seen[static_cast<size_t>(line - list.files)] = true;
       if (e.size != line->size) {
         ++*wrong_size;
         problems->push_back(std::string(e.size < line->size ? "  short     " : "  long      ") +
@@ -153,10 +154,10 @@ int check_listing(import_context* ctx, std::vector<const manifest_file*>* expect
     expected->push_back(line);
     kept.push_back(std::move(e));
   }
-  for (size_t i = 0; i < DISC_MANIFEST_COUNT; ++i) {
+  for (size_t i = 0; i < list.count; ++i) {
     if (seen[i]) continue;
     ++*missing;
-    problems->push_back(std::string("  missing   ") + DISC_MANIFEST[i].path);
+    problems->push_back(std::string("  missing   ") + list.files[i].path);
   }
   ctx->entries = std::move(kept);
   std::snprintf(result->extra_files_named, sizeof result->extra_files_named, "%s", extras.c_str());
@@ -181,7 +182,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 
   // With the disc's list, every file is checked against it: what is missing or cut short is
   // known now, and said once default.xbe has shown that this is the supported build at all.
-  const bool have_list = DISC_MANIFEST_COUNT > 0;
+  const bool have_list = disc_manifest().count > 0;
   std::vector<const manifest_file*> expected;
   std::vector<std::string> problems;
   uint32_t missing = 0, wrong_size = 0;

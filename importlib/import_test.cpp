@@ -162,6 +162,7 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
 // truncated by b's copy and renamed away, a loss reported as success. A folder lists its
 // names in any order; in an image the walk gives them in whatever order the nodes say.
 TEST(Import, FilesNamedLikeTemporariesAreAllCopied) {
+  const without_disc_list no_list;  // a tree of its own
   const disc_node tree =
       dir_node("", {file_node("default.xbe", sample_xbe()),
                     dir_node("maps", {file_node("b", pattern_bytes(10, 1)),
@@ -191,6 +192,7 @@ TEST(Import, FilesNamedLikeTemporariesAreAllCopied) {
 // An image's files are read in the order their data lies in it, whatever order its tree has:
 // each file that starts is further into the image than the one before.
 TEST(Import, ImageFilesAreReadInDiscOrder) {
+  const without_disc_list no_list;  // a tree of its own
   struct start_log {
     std::vector<std::string> paths;
     static void record(uint64_t, uint64_t, const char* path, void* user) {
@@ -303,6 +305,7 @@ TEST(Import, PipesInASourceFolderArePassedOver) {
 #endif
 
 TEST(Import, ReimportReplacesFilesAndKeepsOthers) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", small_tree()));
   const std::string out = dir / "out";
@@ -463,6 +466,7 @@ TEST(Import, WrongExecutableWritesNoFileAndSaysWhatItIs) {
 // A genuine disc that went through the common XISO tool: the retail bytes are written back,
 // from an image and from its extracted copy alike, and the executable verifies on disk.
 TEST(Import, MediaPatchIsUndone) {
+  const without_disc_list no_list;  // a tree of its own
   for (bool image : {true, false}) {
     temp_dir dir;
     const std::string source = dir / (image ? "disc.iso" : "src");
@@ -497,6 +501,7 @@ struct after_xbe {
 
 // Failures after the executable verified: nothing may look like a complete game folder.
 TEST(Import, FailureAfterTheExecutableLeavesNoExecutable) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   const std::string src = dir / "src", image = dir / "disc.iso";
   disc_layout layout;
@@ -619,6 +624,7 @@ TEST(Import, OutputFolderCannotBeCreated) {
 // The executable is damaged on disk after it verified (here: its ".part" file, while the
 // other files are copied): the read-back catches it.
 TEST(Import, ExecutableThatDoesNotVerifyOnDisk) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", small_tree()));
   const std::string out = dir / "out";
@@ -640,6 +646,7 @@ TEST(Import, ExecutableThatDoesNotVerifyOnDisk) {
 // Out of memory anywhere (here raised inside the copy loop, before and after the
 // executable verified) ends as -9 with no message and no ".part" file.
 TEST(Import, OutOfMemoryIsAStatus) {
+  const without_disc_list no_list;  // a tree of its own
   for (int throw_at : {1, 2, 4, 6}) {
     temp_dir dir;
     ASSERT_TRUE(write_folder(dir / "src", small_tree()));
@@ -664,6 +671,7 @@ TEST(Import, OutOfMemoryIsAStatus) {
 // import stops before the next chunk wherever it is, and leaves neither the executable nor
 // a ".part" file.
 TEST(Import, CancelStopsBeforeTheNextChunk) {
+  const without_disc_list no_list;  // a tree of its own
   disc_node tree = small_tree();
   tree.children[1].children.push_back(file_node("big.map", pattern_bytes(2 * COPY_CHUNK + 9, 5)));
   struct canceller {
@@ -733,6 +741,7 @@ TEST(Import, RootSpellingsAreRefused) {
 
 // "Output is the source" by what the folders are, not how they are spelt.
 TEST(Import, OutputIsTheSourceByIdentity) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", small_tree()));
   const std::string src = dir / "src";
@@ -766,6 +775,7 @@ TEST(Import, OutputIsTheSourceByIdentity) {
 // Two imports into one folder at once: the second one stops before it writes anything. A
 // lock file left by a killed import does not stop the next.
 TEST(Import, OneImportAtATimeIntoAFolder) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", small_tree()));
   const std::string src = dir / "src", out = dir / "out";
@@ -787,6 +797,7 @@ TEST(Import, OneImportAtATimeIntoAFolder) {
 #ifndef _WIN32
 // Links planted at the ".part" names: the import never writes through them.
 TEST(Import, PlantedPartLinksAreNotWrittenThrough) {
+  const without_disc_list no_list;  // a tree of its own
   std::vector<uint8_t> wrong = sample_xbe();
   wrong[100] ^= 1;
   for (bool right_build : {true, false}) {

@@ -18,9 +18,10 @@ bool manifest_path_less(const char* a, size_t a_len, const char* b, size_t b_len
 }
 
 const manifest_file* manifest_find(const char* path, size_t len) {
-  const manifest_file* end = DISC_MANIFEST + DISC_MANIFEST_COUNT;
+  const manifest_list list = disc_manifest();
+  const manifest_file* end = list.files + list.count;
   const manifest_file* at =
-      std::lower_bound(DISC_MANIFEST, end, path, [len](const manifest_file& f, const char* p) {
+      std::lower_bound(list.files, end, path, [len](const manifest_file& f, const char* p) {
         return manifest_path_less(f.path, std::strlen(f.path), p, len);
       });
   if (at == end || manifest_path_less(path, len, at->path, std::strlen(at->path))) return nullptr;

@@ -12,9 +12,13 @@ struct manifest_file {
   const char* sha256;  // 64 lowercase hex characters
 };
 
-// DISC_MANIFEST_COUNT entries, sorted by their paths in ASCII lower case.
-extern const manifest_file* const DISC_MANIFEST;
-extern const size_t DISC_MANIFEST_COUNT;
+struct manifest_list {
+  const manifest_file* files;  // `count` entries, sorted by their paths in ASCII lower case
+  size_t count;                // 0: the build has no list
+};
+
+// The list the program was built with (defined beside the supported digest).
+manifest_list disc_manifest();
 
 // The entry whose path equals the `len` bytes of `path` in ASCII letter case, as Windows
 // compares names; null when the list has none.

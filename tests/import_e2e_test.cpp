@@ -77,15 +77,21 @@ void expect_rising_to_100(const std::vector<int>& percents) {
 
 // Runs a successful import and checks the report line by line against `want`.
 // `restored`: the places where the source's executable carries the XISO tool's media patch.
+// `listed`: the import runs with the tests' list of the disc's files (the sample disc's).
 void expect_report(const std::string& source, const std::string& out, const std::string& kind,
-                   const wanted_tree& want, unsigned restored = 0) {
+                   const wanted_tree& want, unsigned restored = 0, bool listed = true) {
   process_output r = run_qmimport({source, out});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> lines = lines_of(r.out);
-  ASSERT_EQ(lines.size(), restored ? 6u : 5u) << r.out;
+  ASSERT_EQ(lines.size(), 5u + (listed ? 1 : 0) + (restored ? 1 : 0)) << r.out;
+  if (listed) {
+    EXPECT_EQ(lines[5], "verified  " + std::to_string(want.files.size()) +
+                            " files against the retail disc's list (SHA-256)");
+  }
   if (restored) {
-    EXPECT_EQ(lines[5], "restored  default.xbe carried an XISO tool's media patch at " +
-                            std::to_string(restored) + " place(s); the retail bytes were written");
+    EXPECT_EQ(lines.back(), "restored  default.xbe carried an XISO tool's media patch at " +
+                                std::to_string(restored) +
+                                " place(s); the retail bytes were written");
   }
   EXPECT_EQ(lines[0], "source    " + source + " (" + kind + ")");
   EXPECT_EQ(lines[1], "output    " + out);
@@ -151,6 +157,7 @@ TEST(ImportTool, MediaPatchedImageReportsTheRestore) {
 // Japanese paths around the source and the output; Windows-1252 names on the disc, which an
 // extracted copy holds in UTF-8, come out as the same UTF-8 names from both.
 TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
+  const without_disc_list no_list;                                    // a tree of its own
   const std::string jp_src = "\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9";  // ソース
   const std::string jp_out =
       "\xE5\x87\xBA\xE5\x8A\x9B \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";  // 出力 ゲーム
@@ -163,11 +170,11 @@ TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
   const wanted_tree want(tree);
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / (jp_src + "/game"), tree));
-  expect_report(dir / (jp_src + "/game"), dir / jp_out, "folder", want);
+  expect_report(dir / (jp_src + "/game"), dir / jp_out, "folder", want, 0, false);
   ASSERT_TRUE(
       write_image(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"), tree));
   expect_report(dir / (jp_src + "/\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xB9\xE3\x82\xAF.iso"),
-                dir / (jp_out + "2"), "disc image, game partition at 0x0", want);
+                dir / (jp_out + "2"), "disc image, game partition at 0x0", want, 0, false);
   for (const std::string& out : {dir / jp_out, dir / (jp_out + "2")})
     for (const char* name : {"caf\xC3\xA9.bin",
                              "Gigi R\xC3\xBC"
@@ -180,6 +187,7 @@ TEST(ImportTool, JapaneseNamesAsSourceAndOutput) {
 
 // Many files: far more progress calls than percentages, and paths longer than the line.
 TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
+  const without_disc_list no_list;  // a tree of its own
   std::vector<disc_node> maps;
   for (int i = 0; i < 300; ++i)
     maps.push_back(file_node(numbered("m", i, ""), pattern_bytes(20000 + i, i)));
@@ -201,6 +209,7 @@ TEST(ImportTool, ProgressLineIsThrottledAndFixedWidth) {
 
 // A path with accented letters across the cut: whole characters only, 48 of them.
 TEST(ImportTool, ProgressLineCutsBetweenCharacters) {
+  const without_disc_list no_list;  // a tree of its own
   std::string long_name = "z_";
   for (int i = 0; i < 60; ++i) long_name += "\xE9";  // "z_éé..." (a disc name: Windows-1252)
   disc_node tree = dir_node("", {file_node("default.xbe", sample_xbe()),
@@ -264,6 +273,7 @@ TEST(ImportTool, ErrorLines) {
 // The output fills up while the other files are copied: the import fails with the write
 // error, and leaves neither the executable nor any ".part" file.
 TEST(ImportTool, FullDiskLeavesNoExecutable) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   const uint64_t limit = 2u << 20;  // above the executable, below the big file
   ASSERT_TRUE(write_folder(
@@ -286,6 +296,7 @@ TEST(ImportTool, FullDiskLeavesNoExecutable) {
 // a final name, nor an executable unless every file is complete; run again, it completes
 // the folder.
 TEST(ImportTool, KilledAtARandomMomentThenRerun) {
+  const without_disc_list no_list;  // a tree of its own
   std::vector<disc_node> maps;
   for (int i = 0; i < 24; ++i)
     maps.push_back(file_node(numbered("m", i, ".map"), pattern_bytes((1u << 19) + i, i)));
@@ -359,6 +370,7 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
 // Ctrl+C, or a request to terminate, while a big file is copied: the tool stops at the next
 // chunk, leaves neither the executable nor a ".part" file, and says why.
 TEST(ImportTool, InterruptedMidCopyIsCancelled) {
+  const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   const std::string src = dir / "disc.iso";
   image_options options;
@@ -394,6 +406,7 @@ TEST(ImportTool, InterruptedMidCopyIsCancelled) {
 // and a disk with too little room (what the import adds: each file less the one it replaces,
 // plus the largest file once more; the old executable is replaced only at the very end).
 TEST(ImportTool, ListingErrorAndTooLittleSpace) {
+  const without_disc_list no_list;  // a tree of its own
   const uint64_t MiB = 1 << 20, xbe = sample_xbe().size();
   const disc_node tree =
       dir_node("", {file_node("default.xbe", sample_xbe()),

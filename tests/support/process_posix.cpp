@@ -79,3 +79,6 @@ process_output run_process_prepared(const std::string& exe, const std::vector<st
 process_output run_process(const std::string& exe, const std::vector<std::string>& args) {
   return run_process_prepared(exe, args, {});
 }
+
+without_disc_list::without_disc_list() { setenv("QM_TEST_WITHOUT_LIST", "1", 1); }
+without_disc_list::~without_disc_list() { unsetenv("QM_TEST_WITHOUT_LIST"); }

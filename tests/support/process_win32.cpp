@@ -115,3 +115,6 @@ process_output run_process(const std::string& exe, const std::vector<std::string
   result.err = fold_crlf(read_text(capture / "err"));
   return result;
 }
+
+without_disc_list::without_disc_list() { _putenv_s("QM_TEST_WITHOUT_LIST", "1"); }
+without_disc_list::~without_disc_list() { _putenv_s("QM_TEST_WITHOUT_LIST", ""); }

@@ -55,6 +55,17 @@ struct process_output {
 // waits for it and captures both output streams (on Windows with "\r\n" folded to "\n").
 process_output run_process(const std::string& exe, const std::vector<std::string>& args);
 
+// While one lives, imports in this process and in the programs it runs have no list of the
+// disc's files, as in a build configured with a digest alone: for trees other than the
+// sample disc's, which the tests' list describes.
+class without_disc_list {
+ public:
+  without_disc_list();
+  ~without_disc_list();
+  without_disc_list(const without_disc_list&) = delete;
+  without_disc_list& operator=(const without_disc_list&) = delete;
+};
+
 // Runs the import tool as the tests build it (linked with the sample digest).
 process_output run_qmimport(const std::vector<std::string>& args);
 
