@@ -337,6 +337,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     if (status != IMPORT_OK) return status;
     result->files_verified += verified;
     if (!damaged.empty()) {
+      std::sort(damaged.begin(), damaged.end());
       for (std::string& d : damaged) d = "  damaged   " + d;
       const std::string head =
           std::to_string(damaged.size()) +

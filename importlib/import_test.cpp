@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -150,11 +151,115 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
     EXPECT_EQ(r.bytes_copied, want.bytes);
     EXPECT_EQ(r.xbe_sha_ok, 1);
     EXPECT_STREQ(r.xbe_sha_hex, SAMPLE_XBE_SHA256);
+    EXPECT_EQ(r.files_verified, want.files.size()) << "every file against the tests' list";
     EXPECT_STREQ(r.message, "");
     EXPECT_EQ(trace.total, want.bytes);
     EXPECT_EQ(trace.last_done, trace.total);
     EXPECT_TRUE(trace.monotonic && trace.total_fixed);
     EXPECT_EQ(trace.calls, want.files.size() + want.chunks) << "one call per file and per chunk";
+  }
+}
+
+// The file at `path` ('/' between names) below `root`.
+disc_node& node_at(disc_node& root, const std::string& path) {
+  disc_node* at = &root;
+  for (size_t start = 0; start <= path.size();) {
+    const size_t end = std::min(path.find('/', start), path.size());
+    const std::string name = path.substr(start, end - start);
+    auto it = std::find_if(at->children.begin(), at->children.end(),
+                           [&](const disc_node& n) { return n.name == name; });
+    if (it == at->children.end()) throw std::runtime_error("no " + path + " in the tree");
+    at = &*it;
+    start = end + 1;
+  }
+  return *at;
+}
+
+// Copies that are not the disc: what the list tells of them, and that nothing but an extra
+// file is let through. Missing and cut files are refused before any file is written; damaged
+// ones are all named after the copy, and default.xbe never takes its name.
+TEST(Import, EveryFileIsCheckedAgainstTheList) {
+  const std::string incomplete = "the source is not a complete copy of the Quillmoor disc: ";
+  const std::string copy_again =
+      "Copy the disc again (an FTP copy can cut files short or skip them), or import its disc "
+      "image instead.";
+  const std::string differ =
+      " file(s) differ from the retail disc (unreadable sectors copied as zeros, or a modified "
+      "copy):\n";
+  struct {
+    const char* what;
+    std::function<void(disc_node&)> change;
+    bool cci;  // imported from a CCI image, else from a folder
+    int status;
+    std::string message;
+  } cases[] = {
+      {"a file cut short", [](disc_node& t) { node_at(t, "maps/shared.map").data.resize(9000); },
+       false, IMPORT_ERR_DAMAGED,
+       incomplete +
+           "0 file(s) missing, 1 of the wrong size\n"
+           "  short     maps/shared.map: 9000 bytes, the disc's has 10000\n" +
+           copy_again},
+      {"a file missing, another too long",
+       [](disc_node& t) {
+         node_at(t, "maps/sub").children.clear();
+         node_at(t, "media/logo.bik").data.push_back(0);
+       },
+       false, IMPORT_ERR_DAMAGED,
+       incomplete +
+           "1 file(s) missing, 1 of the wrong size\n"
+           "  long      media/logo.bik: 5001 bytes, the disc's has 5000\n"
+           "  missing   maps/sub/deep.bin\n" +
+           copy_again},
+      {"an extra Thumbs.db",
+       [](disc_node& t) { node_at(t, "maps").children.push_back(file_node("Thumbs.db", {1})); },
+       false, IMPORT_OK, ""},
+      {"one byte changed", [](disc_node& t) { node_at(t, "maps/level01.map").data[2048] ^= 1; },
+       false, IMPORT_ERR_DAMAGED,
+       "1" + differ + "  damaged   maps/level01.map\nCopy the disc again or use another dump."},
+      {"two files damaged",
+       [](disc_node& t) {
+         node_at(t, "media/logo.bik").data[0] ^= 1;
+         node_at(t, "maps/sub/deep.bin").data[7] ^= 1;
+       },
+       false, IMPORT_ERR_DAMAGED,
+       "2" + differ +
+           "  damaged   maps/sub/deep.bin\n  damaged   media/logo.bik\nCopy the disc again or "
+           "use another dump."},
+      {"a CCI block that decodes to other bytes", nullptr, true, IMPORT_ERR_DAMAGED,
+       "1" + differ + "  damaged   maps/shared.map\nCopy the disc again or use another dump."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir dir;
+    disc_node tree = sample_tree();
+    if (c.change) c.change(tree);
+    std::string source = dir / "source";
+    if (c.cci) {
+      disc_layout lay;
+      const disc_image img = build_image(tree, {}, &lay);
+      std::vector<std::vector<uint8_t>> cci = write_cci(img);
+      alter_cci_block(cci[0], lay.entry("maps/shared.map").data_pos / 2048 + 1);
+      source = dir / "source.cci";
+      write_file(source, cci[0]);
+    } else {
+      ASSERT_TRUE(write_folder(source, tree));
+    }
+    const std::string out = dir / "game";
+    import_result r;
+    ASSERT_EQ(import_game(source.c_str(), out.c_str(), nullptr, nullptr, &r), c.status)
+        << r.message;
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_FALSE(exists(out + "/default.xbe.part"));
+    if (c.status == IMPORT_OK) {
+      EXPECT_EQ(r.extra_files_skipped, 1u);
+      EXPECT_STREQ(r.extra_files_named, "maps/Thumbs.db");
+      EXPECT_EQ(wanted_tree(sample_tree()).differences(out), "") << "the extra is not copied";
+    } else {
+      EXPECT_FALSE(exists(out + "/default.xbe"));
+      if (c.message.find(incomplete) == 0) {
+        EXPECT_EQ(list_tree(out), std::vector<std::string>{}) << "nothing written";
+      }
+    }
   }
 }
 

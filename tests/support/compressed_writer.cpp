@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "le_bytes.h"
@@ -213,6 +214,21 @@ uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block) {
   const size_t record = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
   std::fill(cci.begin() + record + 1, cci.begin() + record + 9, 0xFF);
   return entry;
+}
+
+void alter_cci_block(std::vector<uint8_t>& cci, uint64_t block) {
+  const uint32_t entry = get_le32(cci, static_cast<size_t>(get_le32(cci, 16) + 4 * block));
+  size_t at = static_cast<size_t>(entry & 0x7FFFFFFFu) << 2;
+  if (entry & 0x80000000u) {
+    // The padding count, the token, then the literal length's extra bytes when it is 15+.
+    const uint8_t token = cci.at(at + 1);
+    if ((token >> 4) == 0) throw std::runtime_error("LZ4 record without a literal first");
+    at += 2;
+    if ((token >> 4) == 15)
+      while (cci.at(at++) == 255) {
+      }
+  }
+  cci.at(at) ^= 0x5A;
 }
 
 const std::vector<form_info>& image_forms() {

@@ -66,6 +66,10 @@ class parts_reader final : public byte_reader {
 // Returns the block's index entry, whose bit 31 says whether the record was an LZ4 one.
 uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block);
 
+// Changes one byte of what the record of `block` holds (its first literal when it is an LZ4
+// record), so that it still decodes, to other bytes: damage no format check can see.
+void alter_cci_block(std::vector<uint8_t>& cci, uint64_t block);
+
 // The forms an image reaches the import in.
 enum class image_form { iso, split_iso, cci, split_cci, cso, split_cso, cso_one_stream };
 
