@@ -34,9 +34,12 @@ TEST(Manifest, LookupIgnoresLetterCaseOnly) {
     const char* path;
     const char* found;  // null: not on the list
   } cases[] = {
-      {"MAPS/Shared.MAP", "maps/shared.map"}, {"default.xbe", "default.xbe"},
-      {"maps/shared.ma", nullptr},            {"maps/shared.map ", nullptr},
-      {"maps", nullptr},                      {"zzz", nullptr},
+      {"MAPS/Shared.MAP", "maps/shared.map"},
+      {"default.xbe", "default.xbe"},
+      {"maps/shared.ma", nullptr},
+      {"maps/shared.map ", nullptr},
+      {"maps", nullptr},
+      {"zzz", nullptr},
       {"", nullptr},
   };
   for (const auto& c : cases) {
