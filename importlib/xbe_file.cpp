@@ -68,6 +68,35 @@ std::string xbe_describe_file(const char* path) {
   return xbe_info_line_from(reader);
 }
 
+int judge_xbe(const char* path) {
+  // One read feeds both digests: the file as it is, and as it was before an XISO tool patched
+  // it. Reading it twice cost 2.6 times `openssl dgst` on a 1 GiB file.
+  if (!path || path_kind(path, nullptr) != PATH_FILE) return XBE_OTHER;
+  unique_file f(open_utf8(path, "rb"));
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[SCAN_CHUNK]);
+  if (!f || !buffer) return XBE_OTHER;
+  std::setvbuf(f.get(), nullptr, _IONBF, 0);
+  sha256_ctx plain;
+  sha256_init(&plain);
+  media_patch_scan scan;
+  media_patch_init(&scan);
+  size_t n;
+  while ((n = std::fread(buffer.get(), 1, SCAN_CHUNK, f.get())) > 0) {
+    sha256_update(&plain, buffer.get(), n);
+    media_patch_update(&scan, buffer.get(), n);
+  }
+  if (std::ferror(f.get())) return XBE_OTHER;
+  uint8_t digest[32];
+  char hex[65];
+  sha256_final(&plain, digest);
+  digest_to_hex(digest, hex);
+  if (std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0) return XBE_SUPPORTED;
+  if (scan.runs == 0 || !media_patch_restorable(&scan)) return XBE_OTHER;
+  media_patch_final(&scan, digest);
+  digest_to_hex(digest, hex);
+  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? XBE_MEDIA_PATCHED : XBE_OTHER;
+}
+
 int is_media_patched_xbe(const char* path) {
   return path && path_kind(path, nullptr) == PATH_FILE &&
          xbe_undo_media_patch(path, MEDIA_PATCH_CHECK, nullptr) == 1;

@@ -17,6 +17,7 @@ namespace {
 const char USAGE[] =
     "usage: qmimport <quillmoor.iso | extracted-folder> <out-game-dir>\n"
     "       qmimport --check <default.xbe>\n"
+    "       qmimport --verify <game-folder>\n"
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
     "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
 
@@ -70,18 +71,65 @@ void print_progress(uint64_t done, uint64_t total, const char* path, void*) {
 }
 
 int run_check(const char* path) {
-  if (is_supported_xbe(path)) {
+  const int verdict = judge_xbe(path);
+  if (verdict == XBE_SUPPORTED) {
     write_text(stdout, format("%s: sha ok (supported Quillmoor default.xbe)\n", path));
     return 0;
   }
   // As it stands it is not the supported file, but the import of the disc restores it.
-  if (is_media_patched_xbe(path))
+  if (verdict == XBE_MEDIA_PATCHED)
     write_text(stdout, format("%s: media-patched copy of the supported default.xbe (importing "
                               "the disc restores it)\n",
                               path));
   else
     write_text(stdout, format("%s: MISMATCH or unreadable\n", path));
   return 3;
+}
+
+void print_problem(int problem, const char* path, uint64_t size, uint64_t want, void*) {
+  switch (problem) {
+    case GAME_FILE_MISSING:
+      write_text(stdout, format("missing   %s\n", path));
+      break;
+    case GAME_FILE_SHORT:
+    case GAME_FILE_LONG:
+      write_text(stdout, format("%s     %s: %llu bytes, want %llu\n",
+                                problem == GAME_FILE_SHORT ? "short" : "long ", path,
+                                static_cast<unsigned long long>(size),
+                                static_cast<unsigned long long>(want)));
+      break;
+    case GAME_FILE_DAMAGED:
+      write_text(stdout, format("damaged   %s\n", path));
+      break;
+    default:
+      write_text(stdout, format("leftover  %s (from an interrupted import)\n", path));
+  }
+}
+
+int run_verify(const char* folder) {
+  game_folder_check check;
+  const int status =
+      check_game_folder(folder, 1, print_progress, nullptr, print_problem, nullptr, &check);
+  if (last_percent >= 0) write_text(stderr, "\n");
+  if (status != IMPORT_OK) {
+    write_text(stderr, status == IMPORT_ERR_NO_MEMORY
+                           ? format("qmimport: error %d: out of memory\n", status)
+                           : format("qmimport: error %d: cannot list the game folder %s\n", status,
+                                    folder));
+    return 1;
+  }
+  const char* scope =
+      check.has_list ? "" : " (this build has no list of the disc's files: default.xbe only)";
+  if (check.bad == 0) {
+    write_text(stdout, format("%s: all %u files verified%s\n", folder,
+                              static_cast<unsigned>(check.files), scope));
+  } else {
+    write_text(stdout,
+               format("%s: %u of %u files missing or damaged - import your disc again%s\n", folder,
+                      static_cast<unsigned>(check.bad), static_cast<unsigned>(check.files), scope));
+  }
+  // What an interrupted import left behind also wants a new import.
+  return check.bad == 0 && check.leftovers == 0 ? 0 : 3;
 }
 
 int run_import(const char* source, const char* out) {
@@ -145,6 +193,7 @@ int tool_main(int argc, char** argv) {
     return 2;
   }
   if (args[1] == "--check") return run_check(args[2].c_str());
+  if (args[1] == "--verify") return run_verify(args[2].c_str());
   return run_import(args[1].c_str(), args[2].c_str());
 }
 

@@ -68,6 +68,46 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
 // the end; one left by a killed import is taken over by the next.
 inline constexpr char IMPORT_LOCK_NAME[] = "import.lock";
 
+// What check_game_folder finds wrong with one file.
+enum game_file_problem : int {
+  GAME_FILE_MISSING = 1,   // on the list, not in the folder
+  GAME_FILE_SHORT = 2,     // smaller than the list says
+  GAME_FILE_LONG = 3,      // larger than the list says
+  GAME_FILE_DAMAGED = 4,   // of its size, with another digest (checked only when hashing)
+  GAME_FILE_LEFTOVER = 5,  // a ".part" file or the lock of an interrupted import
+};
+
+// Called for each problem: `path` relative to the game folder, '/' between names, as the
+// folder spells it (as the list does for a missing file); `size` and `want` in bytes for
+// GAME_FILE_SHORT and GAME_FILE_LONG, else 0.
+typedef void (*game_problem_fn)(int problem, const char* path, uint64_t size, uint64_t want,
+                                void* user);
+
+struct game_folder_check {
+  uint32_t files;      // files checked: those on the list, or 1 (default.xbe) without one
+  uint32_t bad;        // of them: missing, of another size or damaged
+  uint32_t leftovers;  // ".part" files and lock files found
+  int has_list;        // 1 when the build carries the list of the disc's files
+};
+
+// Checks a game folder imported earlier against the list of the disc's files: each file
+// present (names matched in any letter case) and of its size, and with `hash` 1 also of its
+// digest; without a list, default.xbe alone. Problems go to `report` (may be null), the files
+// on the list first, in its order, then the leftovers; `progress` (may be null) sees the
+// bytes hashed. IMPORT_OK with *check filled, IMPORT_ERR_SOURCE_IO when `folder` is not a
+// folder or cannot be listed, IMPORT_ERR_NO_MEMORY. Writes nothing.
+int check_game_folder(const char* folder, int hash, progress_fn progress, void* user,
+                      game_problem_fn report, void* report_user, game_folder_check* check);
+
+// Files on the list of the disc's files this build carries; 0 without one.
+uint32_t disc_file_count();
+
+// What an executable is, read once: XBE_OTHER (also missing, a folder or unreadable),
+// XBE_SUPPORTED, or XBE_MEDIA_PATCHED (the supported file as an XISO tool's media patch left
+// it, which an import of the disc restores).
+enum xbe_verdict : int { XBE_OTHER = 0, XBE_SUPPORTED = 1, XBE_MEDIA_PATCHED = 2 };
+int judge_xbe(const char* path);
+
 // 1 if the file at the UTF-8 `path` has the supported digest, 0 otherwise (also when it is
 // missing, a folder or unreadable).
 int is_supported_xbe(const char* path);
