@@ -102,6 +102,12 @@ int check_game_folder(const char* folder, int hash, progress_fn progress, void* 
 // Files on the list of the disc's files this build carries; 0 without one.
 uint32_t disc_file_count();
 
+// Whether `path`, a disc image in any form the import reads or an extracted folder, holds the
+// supported game: its top-level default.xbe is the supported build, or becomes it once the
+// media patch is undone. Reads the volume's root and the executable only, never the rest of
+// the disc: quick enough to try on every image beside the launcher. 1 or 0.
+int is_supported_disc(const char* path);
+
 // What an executable is, read once: XBE_OTHER (also missing, a folder or unreadable),
 // XBE_SUPPORTED, or XBE_MEDIA_PATCHED (the supported file as an XISO tool's media patch left
 // it, which an import of the disc restores).
