@@ -185,23 +185,20 @@ int finder::refuse(const std::string& why) {
 }
 
 int finder::check_split_names() {
-  const char* why = nullptr;
-  std::string sibling;
+  std::string why;
   // 7-Zip cuts an archive into name.zip.001, .002...: the first holds local headers but the
   // directory is in the last.
-  if (name_.size() > 8 && ends_with_nocase(name_.substr(0, name_.size() - 3), "zip.") &&
+  if (name_.size() > 8 && ends_with_nocase(name_.substr(0, name_.size() - 3), ".zip.") &&
       name_.find_first_not_of("0123456789", name_.size() - 3) == std::string::npos) {
-    why = "its name ends in .zip.NNN";
+    why = "its name ends in " + name_.substr(name_.size() - 8);
   } else if (ends_with_nocase(name_, ".zip")) {
     // Info-ZIP and WinZip write name.z01, name.z02... and name.zip last.
-    sibling = name_.substr(0, name_.size() - 2) + "01";
+    const std::string sibling = name_.substr(0, name_.size() - 2) + "01";
     if (path_kind(sibling.c_str(), nullptr) == 1) why = "there is a .z01 part beside it";
   }
-  if (!why) return IMPORT_OK;
-  return refuse(
-      printed(" is one part of a split ZIP archive (%s), which this version does not "
-              "read: extract the disc image with 7-Zip first.",
-              why));
+  if (why.empty()) return IMPORT_OK;
+  return refuse(" is one part of a split ZIP archive (" + why +
+                "), which this version does not read: extract the disc image with 7-Zip first.");
 }
 
 int finder::find_end(end_record* end) {

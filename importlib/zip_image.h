@@ -20,13 +20,14 @@
 #include "byte_reader.h"
 #include "zip_archive.h"
 
-// Uncompressed bytes between restart points, at least: 4 MiB. A read costs inflating up to
-// this much (about 4 ms here), and the points of a 7 GiB image take 1,792 x 32 KiB = 56 MiB;
-// larger entries space them out further (ZIP_MAX_POINTS).
+// Uncompressed bytes between restart points, at least: 4 MiB. A read inflates from the point
+// before it, 3.2 ms on average for 4 KiB at random in a 333 MiB text entry here; one of a
+// 7 GiB image of random padding, 0.5 ms.
 constexpr uint64_t ZIP_POINT_SPACING = uint64_t{4} << 20;
 
 // Restart points of one entry, at most: their windows take 1,024 x 32 KiB = 32 MiB, half of
-// the 64 MiB an import may use, whatever size the directory claims.
+// the 64 MiB an import may use, whatever size the directory claims. A 7 GiB image spaces its
+// points 7.3 MiB apart (993 points; 36 MB peak for the first pass and reads, measured).
 constexpr uint64_t ZIP_MAX_POINTS = 1024;
 
 // Progress of the first pass: `done` of `total` bytes of the entry's compressed data read.
