@@ -233,10 +233,14 @@ int finder::find_end(end_record* end) {
   end->cd_offset = le32(e + 16);
   end->cd_limit = end_pos;
   // A zip64 archive has its locator right before the end record.
-  if (end_pos >= ZIP64_LOCATOR_SIZE && at >= ZIP64_LOCATOR_SIZE &&
-      le32(&tail[at - ZIP64_LOCATOR_SIZE]) == ZIP64_LOCATOR_SIG)
-    return read_zip64_end(end_pos - ZIP64_LOCATOR_SIZE, end);
-  if (end->entries == 0xFFFF || end->cd_size == 0xFFFFFFFF || end->cd_offset == 0xFFFFFFFF)
+  if (end_pos >= ZIP64_LOCATOR_SIZE) {
+    uint8_t sig[4];
+    if ((status = read(end_pos - ZIP64_LOCATOR_SIZE, sig, sizeof sig, "the end")) != IMPORT_OK)
+      return status;
+    if (le32(sig) == ZIP64_LOCATOR_SIG) return read_zip64_end(end_pos - ZIP64_LOCATOR_SIZE, end);
+  }
+  // 65,535 entries is a count a plain end record holds; a directory at or beyond 4 GiB is not.
+  if (end->cd_size == 0xFFFFFFFF || end->cd_offset == 0xFFFFFFFF)
     return damaged("the end record needs zip64 fields, but there is no zip64 end locator");
   return IMPORT_OK;
 }
@@ -276,7 +280,8 @@ int finder::parse_extra(const uint8_t* extra, size_t len, central_entry* e, uint
   for (size_t i = 0; i + 4 <= len;) {
     const uint16_t id = le16(extra + i), n = le16(extra + i + 2);
     if (n > len - i - 4)
-      return damaged("an extra field of " + e->raw_name + " runs past its record");
+      return damaged("an extra field of " + display_name(e->raw_name, e->flags) +
+                     " runs past its record");
     if (id == ZIP64_EXTRA && !z) {
       z = extra + i + 4;
       z_len = n;
@@ -292,12 +297,12 @@ int finder::parse_extra(const uint8_t* extra, size_t len, central_entry* e, uint
     used += 8;
     return true;
   };
-  uint64_t disk = disk16;
+  const bool disk_fits = disk16 != 0xFFFF || (z && z_len - used >= 4);
   if (!take64(size32, &e->size) || !take64(compressed32, &e->compressed_size) ||
-      !take64(offset32, &e->local_offset) ||
-      (disk16 == 0xFFFF && (!z || z_len - used < 4 || (disk = le32(z + used), false))))
-    return damaged("the zip64 field of " + e->raw_name + " is missing or too short");
-  e->disk = static_cast<uint32_t>(disk);
+      !take64(offset32, &e->local_offset) || !disk_fits)
+    return damaged("the zip64 field of " + display_name(e->raw_name, e->flags) +
+                   " is missing or too short");
+  e->disk = disk16 != 0xFFFF ? disk16 : le32(z + used);
   return IMPORT_OK;
 }
 
@@ -494,10 +499,9 @@ int finder::find(zip_entry* image) {
   if (images.empty()) return refuse(" holds no disc image.");
   if (images.size() > 1) {
     const central_entry &a = entries[images[0]], &b = entries[images[1]];
-    return refuse(
-        printed(" holds %u disc images (%s, %s%s): extract the one you want.",
-                static_cast<unsigned>(images.size()), display_name(a.raw_name, a.flags).c_str(),
-                display_name(b.raw_name, b.flags).c_str(), images.size() > 2 ? "..." : ""));
+    return refuse(" holds " + std::to_string(images.size()) + " disc images (" +
+                  display_name(a.raw_name, a.flags) + ", " + display_name(b.raw_name, b.flags) +
+                  (images.size() > 2 ? "..." : "") + "): extract the one you want.");
   }
   const central_entry& e = entries[images[0]];
   const std::string shown = display_name(e.raw_name, e.flags);
