@@ -36,9 +36,8 @@ typedef void (*zip_progress_fn)(uint64_t done, uint64_t total, void* user);
 struct zip_open_options {
   zip_progress_fn progress = nullptr;  // called every few MiB and at the end; may be null
   void* user = nullptr;
-  // Looked at after every deflate block of the first pass (64 KiB or less of an image that
-  // does not compress); non-zero stops it with IMPORT_ERR_CANCELLED
-  // and "import cancelled". May be null.
+  // Looked at after every 32 KiB (or less) the first pass inflates; non-zero stops it with
+  // IMPORT_ERR_CANCELLED and "import cancelled". May be null.
   const std::atomic<int>* cancel = nullptr;
   // Bytes between restart points, at least; 0 for ZIP_POINT_SPACING. Tests and the fuzzer
   // take small ones to reach many points with small entries.
