@@ -384,6 +384,30 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 
 }  // namespace
 
+int is_supported_disc(const char* path) {
+  try {
+    if (!path) return 0;
+    if (path_kind(path, nullptr) == PATH_FOLDER) {
+      std::string xbe;
+      list_dir(path, [&](const char* name, int is_dir) {
+        if (is_dir || !equals_nocase(name, "default.xbe")) return 0;
+        xbe = join_out_path(path, name);
+        return 1;
+      });
+      return !xbe.empty() && judge_xbe(xbe.c_str()) != XBE_OTHER;
+    }
+    std::unique_ptr<image_reader> image;
+    std::string message;
+    uint64_t at = 0, size = 0;
+    if (open_image_reader(path, &image, &message) != IMPORT_OK ||
+        xdvdfs_find_executable(*image, &at, &size) != IMPORT_OK)
+      return 0;
+    return judge_xbe_range(*image, at, size) != XBE_OTHER;
+  } catch (...) {
+    return 0;  // out of memory: not known to be the game
+  }
+}
+
 int import_game(const char* source, const char* out, progress_fn progress, void* user,
                 import_result* result) {
   return import_game_cancellable(source, out, progress, user, result, nullptr);

@@ -332,6 +332,53 @@ TEST(Import, ImageFilesAreReadInDiscOrder) {
 }
 
 // An Xbox 360 disc picked by mistake says so.
+// What the launcher tries on every image beside it: the executable alone decides, wherever
+// it lies, and a damaged folder elsewhere on the disc is never looked at.
+TEST(Import, SupportedDiscIsKnownByItsExecutable) {
+  disc_node patched = sample_tree();
+  for (size_t at : SAMPLE_XBE_MEDIA_RUNS) node_at(patched, "default.xbe").data[at + 7] = 0xEB;
+  disc_node wrong = sample_tree();
+  node_at(wrong, "default.xbe").data[100] ^= 1;
+  struct {
+    const char* what;
+    disc_node tree;
+    image_form form;  // image_form::iso with `folder`: an extracted copy
+    bool folder;
+    int supported;
+  } cases[] = {
+      {"the sample as a Redump image", sample_tree(), image_form::iso, false, 1},
+      {"as a split CCI", sample_tree(), image_form::split_cci, false, 1},
+      {"media-patched", patched, image_form::iso, false, 1},
+      {"another executable", wrong, image_form::iso, false, 0},
+      {"an extracted copy", sample_tree(), image_form::iso, true, 1},
+      {"an extracted copy of another", wrong, image_form::iso, true, 0},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    std::string path = dir / "disc";
+    if (c.folder) {
+      ASSERT_TRUE(write_folder(path, c.tree));
+    } else {
+      image_options options;
+      options.partition_base = c.form == image_form::iso ? REDUMP_PARTITION_BASE : 0;
+      disc_layout lay;
+      disc_image img = build_image(c.tree, options, &lay);
+      // A table no import would get past: never read here.
+      img.put(lay.entry("maps/sub").data_pos, "\xff\xff\xff\x7f", 4);
+      path = save_in_form(img, c.form, path, 300000);
+      import_result r;
+      EXPECT_EQ(import_game(path.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
+                IMPORT_ERR_DAMAGED)
+          << c.what << ": the damaged table stops a whole listing";
+    }
+    EXPECT_EQ(is_supported_disc(path.c_str()), c.supported) << c.what;
+  }
+  temp_dir dir;
+  write_file(dir / "notes.iso", "not a disc");
+  EXPECT_EQ(is_supported_disc((dir / "notes.iso").c_str()), 0);
+  EXPECT_EQ(is_supported_disc((dir / "missing.iso").c_str()), 0);
+}
+
 TEST(Import, Xbox360DiscIsNamed) {
   temp_dir dir;
   image_options x360;
