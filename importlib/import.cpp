@@ -10,6 +10,7 @@
 
 #include "copier.h"
 #include "entries.h"
+#include "finisher.h"
 #include "folder_source.h"
 #include "format_hint.h"
 #include "fs.h"
@@ -18,7 +19,6 @@
 #include "paths.h"
 #include "sha256.h"
 #include "split_names.h"
-#include "verifier.h"
 #include "xbe_file.h"
 #include "xdvdfs.h"
 
@@ -231,6 +231,17 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   status = check_free_space(ctx, xbe_index, out);
   if (status != IMPORT_OK) return status;
 
+  // The folders whose entries the import creates: the output's, those of the folders it makes
+  // up to the nearest one that exists, and every folder of the listing.
+  std::vector<std::string> touched_folders;
+  const std::string existing = nearest_existing_folder(out);
+  for (std::string p = full_path_utf8(out); !p.empty() && p != existing;) {
+    touched_folders.push_back(p);
+    const size_t cut = p.find_last_of("/\\");
+    if (cut == std::string::npos || cut == 0) break;
+    p = p.substr(0, cut);
+  }
+  if (!existing.empty()) touched_folders.push_back(existing);
   if (make_dirs(out) != 0) {
     set_import_error(result, "cannot create output folder %s", out);
     return IMPORT_ERR_OUTPUT_IO;
@@ -304,8 +315,9 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   result->bytes_copied = xbe.size;
   // default.xbe matched the digest, which is its line's.
   result->files_verified = have_list ? 1 : 0;
-  verifier checker;
-  if (have_list) checker.start(job->cancel);
+  finisher finish;
+  finish.start(job->cancel);
+  finish.add(xbe_part.path(), xbe.rel_path, nullptr);
 
   for (size_t i : order) {
     if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
@@ -316,22 +328,29 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
         set_import_error(result, "cannot create folder %s", target.c_str());
         return IMPORT_ERR_OUTPUT_IO;
       }
+      touched_folders.push_back(target);
       ++result->folders_created;
     } else {
       status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
                           nullptr);
       if (status != IMPORT_OK) return status;
-      if (have_list) checker.add(target, e.rel_path, expected[i]);
+      finish.add(target, e.rel_path, have_list ? expected[i] : nullptr);
       ++result->files_copied;
       result->bytes_copied += e.size;
     }
   }
 
-  if (have_list) {
+  // default.xbe under its name tells the launcher the folder is complete: after a power cut
+  // that must still be true, so every file written is on the disk, on whatever file system
+  // holds it, before it takes its name, and every name the import made is too before it
+  // reports success. The finishing thread has been at it since the first file; on a slow
+  // stick this wait is where the time goes, so it is shown, and a cancel still counts.
+  if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
+  {
     std::vector<std::string> damaged;
     uint32_t verified = 0;
     std::string why;
-    status = checker.finish(&damaged, &verified, &why);
+    status = finish.wait(&damaged, &verified, &why);
     if (status == IMPORT_ERR_OUTPUT_IO) set_import_error(result, "%s", why.c_str());
     if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, result);
     if (status != IMPORT_OK) return status;
@@ -358,13 +377,14 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     set_import_error(result, "%s", changed.c_str());
     return IMPORT_ERR_SOURCE_IO;
   }
-  // default.xbe under its name tells the launcher the folder is complete: after a power cut
-  // that must still be true, so every file written is on the disk before it takes its name,
-  // and the name itself is on the disk before the import reports success.
-  if (flush_file_system(out) != 0) {
-    set_import_error(result, "cannot flush the files written into %s (disk error?)", out);
-    return IMPORT_ERR_OUTPUT_IO;
+  for (const std::string& folder : touched_folders) {
+    if (sync_folder(folder.c_str()) != 0) {
+      set_import_error(result, "cannot flush the folder %s to the disk (disk error?)",
+                       folder.c_str());
+      return IMPORT_ERR_OUTPUT_IO;
+    }
   }
+  if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
   if (rename_replace_durable(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
     set_import_error(result, "cannot rename %s to %s", xbe_part.path().c_str(), xbe_target.c_str());
     return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"

@@ -33,8 +33,10 @@ namespace {
 struct progress_trace {
   uint64_t calls = 0, last_done = 0, total = 0;
   bool monotonic = true, total_fixed = true;
-  static void record(uint64_t done, uint64_t total, const char*, void* user) {
+  const char* last_path = nullptr;
+  static void record(uint64_t done, uint64_t total, const char* path, void* user) {
     auto* t = static_cast<progress_trace*>(user);
+    t->last_path = path;
     if (t->calls > 0 && (done < t->last_done)) t->monotonic = false;
     if (t->calls > 0 && total != t->total) t->total_fixed = false;
     ++t->calls;
@@ -156,7 +158,9 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
     EXPECT_EQ(trace.total, want.bytes);
     EXPECT_EQ(trace.last_done, trace.total);
     EXPECT_TRUE(trace.monotonic && trace.total_fixed);
-    EXPECT_EQ(trace.calls, want.files.size() + want.chunks) << "one call per file and per chunk";
+    EXPECT_EQ(trace.calls, want.files.size() + want.chunks + 1)
+        << "one call per file and per chunk, and one for the wait for the disk";
+    EXPECT_EQ(trace.last_path, IMPORT_FINISHING);
   }
 }
 
@@ -302,6 +306,7 @@ TEST(Import, ImageFilesAreReadInDiscOrder) {
     std::vector<std::string> paths;
     static void record(uint64_t, uint64_t, const char* path, void* user) {
       auto* self = static_cast<start_log*>(user);
+      if (path == IMPORT_FINISHING) return;  // every file is written by then
       if (self->paths.empty() || self->paths.back() != path) self->paths.push_back(path);
     }
   } log;

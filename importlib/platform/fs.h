@@ -27,14 +27,20 @@ FILE* open_utf8(const char* path, const char* mode);
 // that appeared under the name meanwhile. Null on failure.
 FILE* create_new_utf8(const char* path);
 
-// Makes the bytes written to `f` durable where the system flushes file by file (Windows, and
-// POSIX systems without syncfs); nothing on Linux, where flush_file_system does it for all of
-// them at once. 0 or -1.
+// Called once all of a file's bytes are written to `f`. On Linux it starts their writeback
+// without waiting for it (sync_file_range), so that sync_file later finds the work done; on
+// other POSIX systems and on Windows it makes them durable (fsync, FlushFileBuffers). 0 or -1.
 int flush_written_file(FILE* f);
 
-// Makes every file written so far on the file system holding `folder` durable: one syncfs on
-// Linux; nothing elsewhere, where flush_written_file flushed each file. 0 or -1.
-int flush_file_system(const char* folder);
+// Waits until the file at `path` (written and closed) is on stable storage, on whatever file
+// system holds it: an fdatasync of it on POSIX, which also reaches FUSE file systems and
+// folders linked to other disks, where a syncfs or sync of the output's file system reaches
+// nothing. Nothing on Windows, where flush_written_file did it. 0 or -1.
+int sync_file(const char* path);
+
+// Makes the entries created or renamed in the folder `path` durable: an fsync of the folder on
+// POSIX; nothing on Windows, where renames are written through. 0 or -1.
+int sync_folder(const char* path);
 
 // Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
 int seek_to(FILE* f, uint64_t offset);
