@@ -113,6 +113,15 @@ path_type path_kind(const char* path, uint64_t* size_out) {
   return S_ISDIR(st.st_mode) ? PATH_FOLDER : PATH_FILE;
 }
 
+int file_space_of(const char* path, file_space* out) {
+  struct stat st;
+  if (!path || lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  // st_blocks counts 512-byte units whatever the file system's block size.
+  out->allocated = static_cast<uint64_t>(st.st_blocks) * 512u;
+  out->links = static_cast<uint64_t>(st.st_nlink);
+  return 0;
+}
+
 int make_dir(const char* path) {
   if (mkdir(path, 0777) == 0) return 0;
   return path_kind(path, nullptr) == PATH_FOLDER ? 0 : -1;
@@ -159,6 +168,9 @@ int last_write_of(const char* path, uint64_t* stamp) {
 int free_space(const char* path, uint64_t* bytes_out) {
   struct statvfs st;
   if (!path || statvfs(path, &st) != 0) return -1;
+  // libfuse answers statfs with every count 0 for a file system that does not implement it:
+  // that is "unknown", not "full".
+  if (st.f_blocks == 0) return -1;
   *bytes_out = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
   return 0;
 }
