@@ -411,8 +411,13 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
                        out ? out : "");
       return IMPORT_ERR_BAD_OUTPUT;
     }
-    if (path_kind(source, nullptr) == PATH_NONE) {
+    const path_type source_kind = path_kind(source, nullptr);
+    if (source_kind == PATH_NONE) {
       set_import_error(result, "source not found: %s", source);
+      return IMPORT_ERR_SOURCE_IO;
+    }
+    if (source_kind == PATH_OTHER) {
+      set_import_error(result, "%s is not a regular file (a pipe or a device?)", source);
       return IMPORT_ERR_SOURCE_IO;
     }
     // Where both exist, by identity: a link or another spelling of the source folder is the

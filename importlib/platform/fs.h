@@ -51,10 +51,11 @@ enum path_type : int {
   PATH_NONE = 0,    // does not exist or cannot be queried
   PATH_FILE = 1,    // a regular file
   PATH_FOLDER = 2,  // a folder
+  PATH_OTHER = 3,   // exists but is neither: a pipe, a socket, a device (POSIX only)
 };
 
 // What `path` names. When not PATH_NONE and `size_out` is non-null, stores the 64-bit size
-// (0 for a folder). Links are followed: the kind and size are the target's.
+// (0 for anything but a file). Links are followed: the kind and size are the target's.
 path_type path_kind(const char* path, uint64_t* size_out);
 
 // What a regular file takes on its volume: the bytes allocated to it (a sparse file's holes

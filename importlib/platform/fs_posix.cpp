@@ -106,11 +106,11 @@ uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length
 path_type path_kind(const char* path, uint64_t* size_out) {
   struct stat st;
   if (!path || stat(path, &st) != 0) return PATH_NONE;
-  // Pipes, sockets and devices are not files to import or hash: opening a pipe blocks for
-  // ever. Windows' attribute query never reports such things, so they count as absent.
-  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return PATH_NONE;
-  if (size_out) *size_out = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-  return S_ISDIR(st.st_mode) ? PATH_FOLDER : PATH_FILE;
+  if (size_out) *size_out = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  if (S_ISREG(st.st_mode)) return PATH_FILE;
+  // Pipes, sockets and devices are not files to import or hash (opening a pipe blocks for
+  // ever), but they are there: a caller that names the cause needs to tell them from absent.
+  return S_ISDIR(st.st_mode) ? PATH_FOLDER : PATH_OTHER;
 }
 
 int file_space_of(const char* path, file_space* out) {
