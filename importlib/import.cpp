@@ -57,10 +57,12 @@ std::string nearest_existing_folder(const char* out) {
 
 // Refuses an import the output's volume cannot hold, before anything is written (a full disk
 // found half-way leaves the player a half-written folder and a long wait). What the import
-// adds at its fullest: every file's size less the file it replaces, and the largest file once
-// more, whose ".part" stands beside the old file until the rename. The old default.xbe is
-// replaced only at the very end, so it frees nothing meanwhile. Where the free space cannot
-// be learnt, the write errors still tell.
+// adds at its fullest: every file's size less what the file it replaces frees, and the largest
+// file once more, whose ".part" stands beside the old file until the rename. An old file frees
+// the blocks allocated to it, not its size: a sparse one only the blocks it holds, one with
+// another name nothing (counted by their size, such files let an import past this check that
+// then filled the disk half-way). The old default.xbe is replaced only at the very end, so it
+// frees nothing meanwhile. Where the free space cannot be learnt, the write errors still tell.
 int check_free_space(const import_context* ctx, size_t xbe_index, const char* out) {
   const std::string volume = nearest_existing_folder(out);
   uint64_t free_bytes = 0;
@@ -69,10 +71,11 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
   for (size_t i = 0; i < ctx->entries.size(); ++i) {
     const import_entry& e = ctx->entries[i];
     if (e.is_dir) continue;
-    uint64_t old_size = 0;
+    file_space old;
     const std::string target = join_out_path(out, e.rel_path.c_str());
-    if (i == xbe_index || path_kind(target.c_str(), &old_size) != PATH_FILE) old_size = 0;
-    needed += e.size > old_size ? e.size - old_size : 0;
+    if (i == xbe_index || file_space_of(target.c_str(), &old) != 0 || old.links != 1)
+      old.allocated = 0;
+    needed += e.size > old.allocated ? e.size - old.allocated : 0;
     largest = std::max(largest, e.size);
   }
   needed += largest;
@@ -454,8 +457,13 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
                        out ? out : "");
       return IMPORT_ERR_BAD_OUTPUT;
     }
-    if (path_kind(source, nullptr) == PATH_NONE) {
+    const path_type source_kind = path_kind(source, nullptr);
+    if (source_kind == PATH_NONE) {
       set_import_error(result, "source not found: %s", source);
+      return IMPORT_ERR_SOURCE_IO;
+    }
+    if (source_kind == PATH_OTHER) {
+      set_import_error(result, "%s is not a regular file (a pipe or a device?)", source);
       return IMPORT_ERR_SOURCE_IO;
     }
     // Where both exist, by identity: a link or another spelling of the source folder is the

@@ -444,15 +444,19 @@ TEST(Import, CaseTwinsRefuseTheSource) {
 }
 
 #ifndef _WIN32
-// A pipe in an extracted folder would block the import for ever in open(); like anything
-// that is neither a file nor a folder, it is passed over.
-TEST(Import, PipesInASourceFolderArePassedOver) {
+// A pipe would block the import for ever in open(): in an extracted folder it is passed over,
+// like anything that is neither a file nor a folder; given as the source, it is named.
+TEST(Import, PipesAreNeverOpened) {
   temp_dir dir;
   const disc_node tree = sample_tree();
   ASSERT_TRUE(write_folder(dir / "src", tree));
-  ASSERT_EQ(mkfifo((dir / "src/maps/pipe.map").c_str(), 0600), 0);
-  EXPECT_EQ(path_kind((dir / "src/maps/pipe.map").c_str(), nullptr), PATH_NONE);
+  const std::string pipe = dir / "src/maps/pipe.map";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(path_kind(pipe.c_str(), nullptr), PATH_OTHER);
   import_result r;
+  EXPECT_EQ(import_game(pipe.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
+            IMPORT_ERR_SOURCE_IO);
+  EXPECT_EQ(r.message, pipe + " is not a regular file (a pipe or a device?)");
   ASSERT_EQ(import_game((dir / "src").c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
             IMPORT_OK)
       << r.message;

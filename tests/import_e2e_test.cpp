@@ -1,6 +1,9 @@
 // qmimport importing, as a process: the report, the progress line, the error line, and
 // imports that end abnormally (full disk, killed) without leaving a game folder that lies.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -17,6 +20,7 @@
 #include "hostile_images.h"
 #include "image_writer.h"
 #include "import.h"
+#include "loop_mount.h"
 #include "messages.h"
 #include "paths.h"
 #include "proc_limits.h"
@@ -468,6 +472,57 @@ TEST(ImportTool, ListingErrorAndTooLittleSpace) {
     }
   }
 }
+
+#ifndef _WIN32
+// Old files in the output free what they hold on their own file system: a sparse one its few
+// blocks, a hard-linked one nothing, so with room one byte short of a fresh import's need the
+// import is refused. A file system that reports no blocks at all (libfuse without statfs) is
+// not full.
+TEST(ImportTool, OldFilesFreeOnlyTheirOwnBlocks) {
+  enum old_kind { NONE, SPARSE, LINKED };
+  const disc_node tree = sample_tree();
+  const wanted_tree want(tree);
+  const uint64_t fresh = want.bytes + sample_xbe().size();  // the largest file once more
+  const struct {
+    old_kind old;  // the old copy's files but default.xbe, which frees nothing
+    std::pair<std::string, std::string> fault;
+  } cases[] = {
+      {SPARSE, {"QM_FAULT_FREE_BYTES", std::to_string(fresh - 1)}},
+      {LINKED, {"QM_FAULT_FREE_BYTES", std::to_string(fresh - 1)}},
+      {NONE, {"QM_FAULT_NO_BLOCKS", "1"}},
+  };
+  temp_dir dir;
+  const loop_mount disk(dir / "disk.img", dir / "disk", 16u << 20);
+  if (!disk.failure().empty()) GTEST_SKIP() << disk.failure();
+  ASSERT_TRUE(write_folder(dir / "src", tree));
+  for (const auto& c : cases) {
+    const std::string out = dir / numbered("disk/out", c.old);
+    for (const auto& [rel, bytes] : want.files) {
+      if (c.old == NONE || rel == "default.xbe") continue;
+      const std::string path = join_out_path(out.c_str(), rel.c_str());
+      write_file(path, c.old == SPARSE ? std::vector<uint8_t>{} : bytes);
+      ASSERT_EQ(c.old == SPARSE ? truncate(path.c_str(), static_cast<off_t>(bytes.size()))
+                                : link(path.c_str(), (path + ".kept").c_str()),
+                0);
+    }
+    const std::vector<std::string> before = list_tree(out);
+    process_output r;
+    ASSERT_TRUE(run_qmimport_with_faults({dir / "src", out}, {c.fault}, &r));
+    if (c.old == NONE) {
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_EQ(want.differences(out), "");
+      continue;
+    }
+    char error[400];
+    std::snprintf(error, sizeof error,
+                  "qmimport: error -8: not enough free space in %s: the import needs %.1f MB "
+                  "more, %.1f MB are free\n",
+                  out.c_str(), fresh / 1048576.0, (fresh - 1) / 1048576.0);
+    EXPECT_EQ(r.err, error) << c.old;
+    EXPECT_EQ(list_tree(out), before) << c.old << ": nothing written";
+  }
+}
+#endif
 
 // Images built to exhaust memory end in a status under a 256 MiB limit; out of memory itself
 // (a smaller limit) is a status too, named by the tool.

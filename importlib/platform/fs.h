@@ -57,11 +57,24 @@ enum path_type : int {
   PATH_NONE = 0,    // does not exist or cannot be queried
   PATH_FILE = 1,    // a regular file
   PATH_FOLDER = 2,  // a folder
+  PATH_OTHER = 3,   // exists but is neither: a pipe, a socket, a device (POSIX only)
 };
 
 // What `path` names. When not PATH_NONE and `size_out` is non-null, stores the 64-bit size
-// (0 for a folder). Links are followed: the kind and size are the target's.
+// (0 for anything but a file). Links are followed: the kind and size are the target's.
 path_type path_kind(const char* path, uint64_t* size_out);
+
+// What a regular file takes on its volume: the bytes allocated to it (a sparse file's holes
+// take none) and how many names link to it.
+struct file_space {
+  uint64_t allocated = 0;
+  uint64_t links = 0;
+};
+
+// The space of the regular file named `path`, a link there not followed: replacing the name
+// replaces the link, not its target. 0, or -1 when `path` is not a regular file or cannot be
+// queried.
+int file_space_of(const char* path, file_space* out);
 
 // Creates one folder; 0 if created or already a folder, else -1.
 int make_dir(const char* path);
@@ -99,7 +112,8 @@ int identity_of(const char* path, file_identity* out);
 // reading of the same file. 0 or -1.
 int last_write_of(const char* path, uint64_t* stamp);
 
-// Bytes available to this user on the volume of `path` (a folder that exists). 0 or -1.
+// Bytes available to this user on the volume of `path` (a folder that exists). 0, or -1 when
+// that cannot be learnt, which includes a file system that reports no blocks at all.
 int free_space(const char* path, uint64_t* bytes_out);
 
 // An exclusive lock on a file, for one writer at a time: held until unlock() or destruction,

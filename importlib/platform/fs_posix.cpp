@@ -103,11 +103,20 @@ uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length
 path_type path_kind(const char* path, uint64_t* size_out) {
   struct stat st;
   if (!path || stat(path, &st) != 0) return PATH_NONE;
-  // Pipes, sockets and devices are not files to import or hash: opening a pipe blocks for
-  // ever. Windows' attribute query never reports such things, so they count as absent.
-  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return PATH_NONE;
-  if (size_out) *size_out = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-  return S_ISDIR(st.st_mode) ? PATH_FOLDER : PATH_FILE;
+  if (size_out) *size_out = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  if (S_ISREG(st.st_mode)) return PATH_FILE;
+  // Pipes, sockets and devices are not files to import or hash (opening a pipe blocks for
+  // ever), but they are there: a caller that names the cause needs to tell them from absent.
+  return S_ISDIR(st.st_mode) ? PATH_FOLDER : PATH_OTHER;
+}
+
+int file_space_of(const char* path, file_space* out) {
+  struct stat st;
+  if (!path || lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  // st_blocks counts 512-byte units whatever the file system's block size.
+  out->allocated = static_cast<uint64_t>(st.st_blocks) * 512u;
+  out->links = static_cast<uint64_t>(st.st_nlink);
+  return 0;
 }
 
 int make_dir(const char* path) {
@@ -156,6 +165,9 @@ int last_write_of(const char* path, uint64_t* stamp) {
 int free_space(const char* path, uint64_t* bytes_out) {
   struct statvfs st;
   if (!path || statvfs(path, &st) != 0) return -1;
+  // libfuse answers statfs with every count 0 for a file system that does not implement it:
+  // that is "unknown", not "full".
+  if (st.f_blocks == 0) return -1;
   *bytes_out = static_cast<uint64_t>(st.f_bavail) * static_cast<uint64_t>(st.f_frsize);
   return 0;
 }
