@@ -570,19 +570,8 @@ TEST(ImportTool, FilesAreOnTheDiskBeforeTheExecutableTakesItsName) {
   const std::string out = dir / "out", log = dir / "trace", other = dir / "other";
   make_dirs(out.c_str());
   // `maps` on a second file system, linked into the game folder.
-  const std::string disk = dir / "other.img";
-  const bool mounted =
-      make_dirs(other.c_str()) == 0 &&
-      run_process("/bin/sh", {"-c", "truncate -s 16M '" + disk + "' && mkfs.ext4 -q '" + disk +
-                                        "' && mount -o loop '" + disk + "' '" + other + "'"})
-              .exit_code == 0;
-  // Unmounted before the folder is removed, whatever way the test ends.
-  struct unmount_at_end {
-    std::string at;
-    ~unmount_at_end() {
-      if (!at.empty()) run_process("/bin/umount", {at});
-    }
-  } unmount{mounted ? other : ""};
+  const loop_mount other_disk(dir / "other.img", other, 16u << 20);
+  const bool mounted = other_disk.failure().empty();
   if (mounted) {
     make_dirs((other + "/maps").c_str());
     ASSERT_EQ(symlink((other + "/maps").c_str(), (out + "/maps").c_str()), 0);
@@ -628,7 +617,8 @@ TEST(ImportTool, FilesAreOnTheDiskBeforeTheExecutableTakesItsName) {
     }
   }
   EXPECT_EQ(flushed.count(real("")), 1u) << "the game folder is not flushed";
-  if (!mounted) GTEST_SKIP() << "flushes checked, but no second file system could be mounted";
+  if (!mounted)
+    GTEST_SKIP() << "flushes checked, without a second file system: " << other_disk.failure();
 }
 #endif
 
