@@ -378,6 +378,36 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
 
 // Ctrl+C, or a request to terminate, while a big file is copied: the tool stops at the next
 // chunk, leaves neither the executable nor a ".part" file, and says why.
+// Ctrl+C while the import waits for a slow disk, every file written: it still cancels, and
+// default.xbe never takes its name.
+TEST(ImportTool, InterruptedWhileFlushingIsCancelled) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
+  const std::string out = dir / "out";
+  const wanted_tree want(sample_tree());
+  auto all_copied = [&] {
+    for (const auto& [rel, bytes] : want.files)
+      if (rel != "default.xbe" &&
+          path_kind(join_out_path(out.c_str(), rel.c_str()).c_str(), nullptr) != PATH_FILE)
+        return false;
+    return true;
+  };
+  process_output r;
+  bool sent = false;
+  if (!run_process_signalled(sibling_exe("qmimport_sample"), {dir / "src", out}, SIGINT, all_copied,
+                             &r, &sent, {{"QM_FAULT_SLOW_SYNC_MS", "400"}}))
+    GTEST_SKIP() << "no signals to send on this platform";
+  ASSERT_TRUE(sent) << "the import ended before every file was copied";
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("finishing: writing to disk..."), std::string::npos) << r.err;
+  const std::string error = "\nqmimport: error -10: import cancelled\n";
+  ASSERT_GT(r.err.size(), error.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
+  EXPECT_TRUE(no_part_files(out));
+  EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), PATH_NONE);
+  EXPECT_EQ(path_kind(join_out_path(out.c_str(), IMPORT_LOCK_NAME).c_str(), nullptr), PATH_NONE);
+}
+
 TEST(ImportTool, InterruptedMidCopyIsCancelled) {
   const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
