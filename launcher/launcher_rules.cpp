@@ -104,6 +104,8 @@ std::wstring import_source_for_choice(std::wstring chosen) {
 int xbe_check_skipped(const char* value) { return value && value[0] && value[0] != '0'; }
 
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path) {
+  // Every file written; the import waits until they are on the disk.
+  if (path == IMPORT_FINISHING || (path && !*path)) return "Writing the files to disk...";
   int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
   char text[512];
   std::snprintf(text, sizeof text, "Copying your game files...\n\n%s\n\n%.0f of %.0f MB (%d%%)",

@@ -126,6 +126,7 @@ TEST(Progress, LabelText) {
   // 4.5 GB of game files: no overflow in the percentage.
   EXPECT_EQ(progress_label_text(4608 * mb - 1, 4608 * mb, "a"),
             "Copying your game files...\n\na\n\n4608 of 4608 MB (99%)");
+  EXPECT_EQ(progress_label_text(3 * mb, 3 * mb, IMPORT_FINISHING), "Writing the files to disk...");
   // The label's buffer holds 511 bytes; a long path is cut, not overrun.
   EXPECT_EQ(progress_label_text(1, 2, std::string(600, 'p').c_str()).size(), 511u);
 }
