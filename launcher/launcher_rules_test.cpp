@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "launcher_rules.h"
+
+#include "import.h"
 #include "testutil.h"
 
 namespace {
