@@ -11,6 +11,7 @@
 #include "arguments.h"
 #include "console.h"
 #include "import.h"
+#include "qm_version.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ const char USAGE[] =
     "usage: qmimport <quillmoor.iso | extracted-folder> <out-game-dir>\n"
     "       qmimport --check <default.xbe>\n"
     "       qmimport --verify <game-folder>\n"
+    "       qmimport --version\n"
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
     "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
 
@@ -189,8 +191,20 @@ int run_import(const char* source, const char* out) {
   return result.xbe_sha_ok == 1 ? 0 : 1;
 }
 
+// The version, and the build this program accepts: enough of the digest to compare with a
+// release's notes, and whether every file or default.xbe alone is checked.
+int run_version() {
+  std::string text = format("qmimport %s\n", QM_VERSION);
+  text += format("accepts default.xbe %.16s..., ", SUPPORTED_XBE_SHA256);
+  uint32_t files = disc_file_count();
+  text += files ? format("%u files listed\n", static_cast<unsigned>(files)) : "no list\n";
+  write_text(stdout, text);
+  return 0;
+}
+
 int tool_main(int argc, char** argv) {
   std::vector<std::string> args = utf8_arguments(argc, argv);
+  if (args.size() == 2 && args[1] == "--version") return run_version();
   if (args.size() != 3) {
     write_text(stderr, USAGE);
     return 2;

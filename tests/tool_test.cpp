@@ -15,6 +15,7 @@ const char USAGE[] =
     "usage: qmimport <quillmoor.iso | extracted-folder> <out-game-dir>\n"
     "       qmimport --check <default.xbe>\n"
     "       qmimport --verify <game-folder>\n"
+    "       qmimport --version\n"
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
     "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
 
@@ -57,6 +58,17 @@ TEST(Tool, CheckMode) {
     EXPECT_EQ(r.out, c.path + ": " + c.verdict + "\n");
     EXPECT_EQ(r.err, "");
   }
+}
+
+// The version set in the build, and the build accepted: the tests' tool carries the sample
+// digest and the sample disc's list of 7 files.
+TEST(Tool, VersionNamesTheAcceptedBuild) {
+  process_output r = run_qmimport({"--version"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(fold_crlf(r.out),
+            std::string("qmimport ") + QM_PROJECT_VERSION + "\naccepts default.xbe " +
+                std::string(SAMPLE_XBE_SHA256).substr(0, 16) + "..., 7 files listed\n");
+  EXPECT_EQ(r.err, "");
 }
 
 // A game folder imported earlier, checked again: what is wrong, one line each, then the
