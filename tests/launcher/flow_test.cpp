@@ -112,13 +112,13 @@ class release {
         root_(join_out_path((parent.empty() ? base_.path() : parent).c_str(), name.c_str())),
         run_root_(root_) {
     copy_exe("OpenQuillmoor_sample", path("OpenQuillmoor.exe"));
-    copy_exe("launcher_standin_cmd", path("cmd.exe"));
-    copy_exe("launcher_standin_python", path("python\\python.exe"));
-    copy_exe("launcher_standin_game", path("python\\game_standin.exe"));
-    write_file(path("tools\\rara\\build.py"), "# the build script\n");
-    write_file(path("kit\\kit.json"),
-               "{\n  \"name\": \"quillmoor kit\",\n  \"version\": \"1.2\"\n}\n");
+    put_kit();
   }
+  // Our zip as the player unpacked it into `folder`: its launcher, and the kit put beside it.
+  struct unpacked {
+    std::string folder;
+  };
+  explicit release(const unpacked& zip) : root_(zip.folder), run_root_(root_) { put_kit(); }
   ~release() {
     if (!parent_.empty()) remove_tree(parent_);
   }
@@ -167,6 +167,15 @@ class release {
   launcher_process launcher;
 
  private:
+  void put_kit() {
+    copy_exe("launcher_standin_cmd", path("cmd.exe"));
+    copy_exe("launcher_standin_python", path("python\\python.exe"));
+    copy_exe("launcher_standin_game", path("python\\game_standin.exe"));
+    write_file(path("tools\\rara\\build.py"), "# the build script\n");
+    write_file(path("kit\\kit.json"),
+               "{\n  \"name\": \"quillmoor kit\",\n  \"version\": \"1.2\"\n}\n");
+  }
+
   temp_dir base_;
   std::string parent_;
   std::string root_;
@@ -615,6 +624,32 @@ TEST(LauncherFlow, ChosenDefaultXbeImportsItsFolder) {
   EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
   expect_same_tree(r.path("game"), by_tool.game());
   EXPECT_EQ(list_tree(elsewhere.path()), std::vector<std::string>{});
+}
+
+// The release as a player gets it: the Windows zip unpacked into a fresh folder (scripts/check
+// names it in QM_PACKAGE_DIR), the kit beside it, and the shipped launcher's first start:
+// question, disc image, import, build, game. The package accepts the sample disc unless it
+// was built for the retail one.
+TEST(LauncherFlow, PackagedFirstStart) {
+  const char* package = std::getenv("QM_PACKAGE_DIR");
+  if (!package) GTEST_SKIP() << "QM_PACKAGE_DIR names no unpacked package";
+  for (const char* shipped : {"OpenQuillmoor.exe", "qmimport.exe", "Read me first.txt"})
+    ASSERT_EQ(path_kind(join_out_path(package, shipped).c_str(), nullptr), PATH_FILE) << shipped;
+  temp_dir discs;
+  const std::string iso = discs / "Quillmoor.iso";
+  image_options options;
+  options.partition_base = REDUMP_PARTITION_BASE;
+  ASSERT_TRUE(write_image(iso, sample_tree(), options));
+
+  release r(release::unpacked{package});
+  ASSERT_TRUE(r.start());
+  choose_in_dialog(r, iso);
+  EXPECT_EQ(r.answer("Open Quillmoor", IDOK), BUILD_QUESTION);
+  EXPECT_EQ(r.launcher.wait_exit(), 0);
+  EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
+  EXPECT_EQ(r.launcher.err(), VERIFIED);
+  EXPECT_EQ(r.log("cmd_log.txt").substr(0, build_record().size()), build_record());
+  EXPECT_EQ(read_file(r.path("game\\default.xbe")), sample_xbe());
 }
 
 // An import that fails part-way: the executable is moved into place only once everything

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,15 @@
 
 namespace {
 
-// The release build of the launcher, two folders up from this test program.
-std::string shipped_launcher() { return exe_dir() + "\\..\\..\\launcher\\OpenQuillmoor.exe"; }
+// The shipped programs: from the unpacked release zip when QM_PACKAGE_DIR names it
+// (scripts/check), else the release build, two folders up from this test program.
+std::string shipped(const char* name, const char* build_folder) {
+  const char* package = std::getenv("QM_PACKAGE_DIR");
+  if (package) return std::string(package) + "\\" + name;
+  return exe_dir() + "\\..\\..\\" + build_folder + "\\" + name;
+}
+std::string shipped_launcher() { return shipped("OpenQuillmoor.exe", "launcher"); }
+std::string shipped_tool() { return shipped("qmimport.exe", "qmimport"); }
 
 class mapped_image {
  public:
@@ -43,6 +52,26 @@ std::string resource_text(HMODULE module, LPCWSTR name, LPCWSTR type) {
   return data ? std::string(static_cast<const char*>(LockResource(data)),
                             SizeofResource(module, info))
               : std::string();
+}
+
+// The project's version, in the version resource's numbers and in the manifest.
+void expect_project_version(const mapped_image& image, const std::string& manifest,
+                            const char* name) {
+  std::string version = resource_text(image.module(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));
+  const DWORD signature = 0xFEEF04BD;
+  size_t at = version.find(std::string(reinterpret_cast<const char*>(&signature), 4));
+  ASSERT_NE(at, std::string::npos) << name;
+  ASSERT_LE(at + sizeof(VS_FIXEDFILEINFO), version.size());
+  VS_FIXEDFILEINFO fixed;
+  std::memcpy(&fixed, version.data() + at, sizeof fixed);
+  std::string numbers = std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." +
+                        std::to_string(LOWORD(fixed.dwFileVersionMS)) + "." +
+                        std::to_string(HIWORD(fixed.dwFileVersionLS));
+  EXPECT_EQ(numbers, QM_PROJECT_VERSION) << name;
+  EXPECT_EQ(LOWORD(fixed.dwFileVersionLS), 0) << name;
+  const std::string identity =
+      std::string("name=\"") + name + "\" version=\"" + QM_PROJECT_VERSION + ".0\"";
+  EXPECT_NE(manifest.find(identity), std::string::npos) << identity;
 }
 
 TEST(LauncherPackage, GuiProgramWithSystemDllsOnly) {
@@ -96,11 +125,12 @@ TEST(LauncherPackage, ManifestAndVersion) {
   EXPECT_NE(text.find(L"OriginalFilename"), std::wstring::npos);
   EXPECT_NE(text.find(L"OpenQuillmoor.exe"), std::wstring::npos);
   EXPECT_NE(text.find(L"FileVersion"), std::wstring::npos);
+  expect_project_version(image, manifest, "OpenQuillmoor");
 }
 
-// The shipped tool asks for long paths too: game folders nest deep.
+// The shipped tool asks for long paths too (game folders nest deep), and carries the version.
 TEST(ToolPackage, LongPathAwareManifest) {
-  const std::string tool = exe_dir() + "\\..\\..\\qmimport\\qmimport.exe";
+  const std::string tool = shipped_tool();
   mapped_image image(tool);
   ASSERT_TRUE(image.module()) << tool;
   std::string manifest = resource_text(image.module(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
@@ -110,6 +140,7 @@ TEST(ToolPackage, LongPathAwareManifest) {
             std::string::npos)
       << manifest;
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+  expect_project_version(image, manifest, "qmimport");
 }
 
 }  // namespace
