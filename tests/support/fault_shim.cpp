@@ -2,6 +2,8 @@
 // test (LD_PRELOAD; POSIX only) and switched on by its environment:
 //   QM_FAULT_READDIR=1      every readdir fails with EIO, as on a failing drive
 //   QM_FAULT_FREE_BYTES=N   statvfs reports N bytes available to the user
+//   QM_FAULT_NO_BLOCKS=1    statvfs reports every block count 0, as libfuse does for a
+//                           file system without statfs
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/statvfs.h>
@@ -33,6 +35,8 @@ int faked_statvfs(const char* path, Stat* st, const char* name) {
     st->f_frsize = 1;  // so that any byte count is exact
     st->f_bavail = std::strtoull(free_bytes, nullptr, 10);
   }
+  if (status == 0 && std::getenv("QM_FAULT_NO_BLOCKS"))
+    st->f_blocks = st->f_bfree = st->f_bavail = 0;
   return status;
 }
 
