@@ -5,7 +5,6 @@
 
 #include "import.h"
 #include "launcher_rules.h"
-#include "import.h"
 #include "paths.h"
 #include "testutil.h"
 
