@@ -36,18 +36,23 @@ uint64_t entry_pos(uint32_t entry) {
   return static_cast<uint64_t>(entry & ~LZ4_FLAG) << INDEX_SHIFT;
 }
 
+int vfail(std::string* reason, int status, const char* format, va_list args) {
+  if (reason) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, format, args);
+    *reason = text;
+  }
+  return status;
+}
+
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__((format(printf, 3, 4)))
 #endif
 int fail(std::string* reason, int status, const char* format, ...) {
-  if (reason) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    *reason = text;
-  }
+  va_list args;
+  va_start(args, format);
+  vfail(reason, status, format, args);
+  va_end(args);
   return status;
 }
 
@@ -66,14 +71,10 @@ int read_stored(byte_reader& stored, uint64_t pos, void* out, size_t len, std::s
     if (reason) *reason = message;
     return status;
   }
-  if (reason) {
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    *reason = text;
-  }
+  va_list args;
+  va_start(args, format);
+  vfail(reason, IMPORT_ERR_SOURCE_IO, format, args);
+  va_end(args);
   return IMPORT_ERR_SOURCE_IO;
 }
 

@@ -71,9 +71,12 @@ void finisher::check(const job& j) {
     read = sha256_file(j.path.c_str(), digest) == 0;
     if (read) digest_to_hex(digest, hex);
   }
-  // Its writeback started when the copy closed it: this wait mostly finds it done.
-  const bool durable = read && sync_file(j.path.c_str()) == 0;
+  // Its writeback started when the copy closed it: a flush now mostly finds it done.
+  uint64_t volume = 0;
+  const bool by_volume = read && volume_sync_reaches(j.path.c_str(), &volume);
+  const bool durable = read && (by_volume || sync_path(j.path.c_str()) == 0);
   std::lock_guard<std::mutex> lock(mu_);
+  if (by_volume) volumes_.emplace(volume, j.path);
   if (!read || !durable) {
     if (failure_.empty())
       failure_ = (read ? "cannot flush " + j.path + " to the disk" : "cannot read back " + j.path) +
@@ -93,6 +96,10 @@ int finisher::wait(std::vector<std::string>* damaged, uint32_t* verified, std::s
   wake_.notify_all();
   if (thread_.joinable()) thread_.join();
   if (cancel_ && cancel_->load() != 0) return IMPORT_ERR_CANCELLED;
+  for (const auto& [volume, path] : volumes_) {
+    if (failure_.empty() && sync_volume(path.c_str()) != 0)
+      failure_ = "cannot flush " + path + " to the disk (disk error?)";
+  }
   if (!failure_.empty()) {
     *message = failure_;
     return IMPORT_ERR_OUTPUT_IO;

@@ -1,14 +1,17 @@
 // Finishes every file the import writes, behind the copy, on a second thread: checks it
 // against the disc's list (when there is one) while its pages are still in the cache, then
-// waits until it is on the disk. The copy itself keeps its pace and its copies inside the
-// kernel, and the final wait finds the work done. A file that differs does not stop the
-// import; the driver names every one at the end.
+// sees that it reaches the disk: flushed on its own where the file system needs that (FUSE),
+// else by one flush of its whole volume at the end, which on the benchmark's 2,000 small
+// files cost a fraction of a flush each. The copy itself keeps its pace and its copies
+// inside the kernel. A file that differs does not stop the import; the driver names every
+// one at the end.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,14 +31,15 @@ class finisher {
   void start(const std::atomic<int>* cancel);
 
   // Finishes the file at `path`, written and closed: compares it with `expected` (when not
-  // null; the file is named by `rel_path` when it differs), then makes it durable. May throw
+  // null; the file is named by `rel_path` when it differs), then makes it durable. A folder,
+  // added once every entry made in it is in place, is made durable alike. May throw
   // std::bad_alloc.
   void add(const std::string& path, const std::string& rel_path, const manifest_file* expected);
 
-  // Waits for every file added. IMPORT_OK with the relative paths of the files that differ
-  // (in the order added) in *damaged and the number checked in *verified;
-  // IMPORT_ERR_OUTPUT_IO with "cannot read back <path> (disk error?)" or "cannot flush <path>
-  // to the disk (disk error?)" in *message; or IMPORT_ERR_CANCELLED.
+  // Waits for every file added, then flushes the volumes they lie on. IMPORT_OK with the relative
+  // paths of the files that differ (in the order added) in *damaged and the number checked in
+  // *verified; IMPORT_ERR_OUTPUT_IO with "cannot read back <path> (disk error?)" or "cannot flush
+  // <path> to the disk (disk error?)" in *message; or IMPORT_ERR_CANCELLED.
   int wait(std::vector<std::string>* damaged, uint32_t* verified, std::string* message);
 
  private:
@@ -56,4 +60,5 @@ class finisher {
   std::vector<std::string> damaged_;
   uint32_t verified_ = 0;
   std::string failure_;  // what went wrong with the first file that could not be finished
+  std::map<uint64_t, std::string> volumes_;  // flushed as a whole at the end: a path on each
 };

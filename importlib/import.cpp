@@ -349,6 +349,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // reports success. The finishing thread has been at it since the first file; on a slow
   // stick this wait is where the time goes, so it is shown, and a cancel still counts.
   if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
+  for (const std::string& folder : touched_folders) finish.add(folder, folder, nullptr);
   {
     std::vector<std::string> damaged;
     uint32_t verified = 0;
@@ -379,13 +380,6 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   if (ctx->image && ctx->image->check_unchanged(&changed) != IMPORT_OK) {
     set_import_error(result, "%s", changed.c_str());
     return IMPORT_ERR_SOURCE_IO;
-  }
-  for (const std::string& folder : touched_folders) {
-    if (sync_folder(folder.c_str()) != 0) {
-      set_import_error(result, "cannot flush the folder %s to the disk (disk error?)",
-                       folder.c_str());
-      return IMPORT_ERR_OUTPUT_IO;
-    }
   }
   if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
   if (rename_replace_durable(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {

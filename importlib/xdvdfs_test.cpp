@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "entries.h"
+#include "image_listing.h"
 #include "image_reader.h"
 #include "image_writer.h"
 #include "messages.h"
@@ -25,27 +26,6 @@ std::string unsafe_message(const std::string& shown, bool windows = false) {
          (windows ? "(a name Windows cannot hold)"
                   : "(contains \"..\", \"/\", \"\\\", \":\" or control characters)") +
          " - refusing the whole image";
-}
-
-struct listing {
-  int status = 0;
-  import_result result{};
-  std::vector<import_entry> entries;
-  std::string message() const { return result.message; }
-};
-
-listing list_path(const std::string& path) {
-  listing out;
-  import_context ctx;
-  ctx.result = &out.result;
-  std::string message;
-  out.status = open_image_reader(path.c_str(), &ctx.image, &message);
-  if (out.status == IMPORT_OK)
-    out.status = xdvdfs_list(&ctx, *ctx.image, path.c_str(), "", nullptr);
-  else
-    set_import_error(&out.result, "%s", message.c_str());
-  out.entries = std::move(ctx.entries);
-  return out;
 }
 
 // What the lister must return for a writer-made image: the layout's entries whose

@@ -2,6 +2,9 @@
 // imports that end abnormally (full disk, killed) without leaving a game folder that lies.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <sys/stat.h>
+#endif
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -589,64 +592,107 @@ TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
 // Before default.xbe takes its name every file written is on the disk (one syncfs), and its
 // rename is made durable (an fsync of the folder) before the import reports success.
 // Every file written, and every folder the import made an entry in, is on the disk before
-// default.xbe takes its name: each one flushed itself, which reaches every file system,
-// FUSE ones included (a flush of the output's file system reaches neither them nor `maps`
-// linked to another disk, as here when the test may mount one).
+// default.xbe takes its name, `maps` linked to a second file system included (when the test
+// may mount one): by one flush of each volume where that reaches, and file by file on FUSE
+// file systems, where it reaches nothing (the fault shim says every one is FUSE).
 TEST(ImportTool, FilesAreOnTheDiskBeforeTheExecutableTakesItsName) {
   const std::string strace = "/usr/bin/strace";
   if (path_kind(strace.c_str(), nullptr) != PATH_FILE) GTEST_SKIP() << "no strace";
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
-  const std::string out = dir / "out", log = dir / "trace", other = dir / "other";
-  make_dirs(out.c_str());
-  // `maps` on a second file system, linked into the game folder.
+  const std::string other = dir / "other";
   const loop_mount other_disk(dir / "other.img", other, 16u << 20);
   const bool mounted = other_disk.failure().empty();
-  if (mounted) {
-    make_dirs((other + "/maps").c_str());
-    ASSERT_EQ(symlink((other + "/maps").c_str(), (out + "/maps").c_str()), 0);
-  }
-  process_output r =
-      // LeakSanitizer cannot run under ptrace. -y names the file behind every descriptor.
-      run_process(strace, {"-f", "-qq", "-y", "-o", log, "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-                           "trace=fsync,fdatasync,rename,renameat,renameat2",
-                           sibling_exe("qmimport_sample"), dir / "src", out});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  // What was flushed before the executable took its name, by the real path behind it.
-  std::set<std::string> flushed;
-  bool renamed = false;
-  for (const std::string& line : lines_of(read_text(log))) {
-    // A call the other thread interrupted is split in two lines; the tool's exit status says
-    // whether it succeeded.
-    if (line.find(" = 0") == std::string::npos && line.find("<unfinished") == std::string::npos)
-      continue;
-    if (line.find("rename") != std::string::npos &&
-        line.find(join_out_path(out.c_str(), "default.xbe") + "\"") != std::string::npos) {
-      renamed = true;
-      break;
+  for (const bool fuse : {false, true}) {
+    SCOPED_TRACE(fuse ? "FUSE" : "a disk");
+    const std::string out = dir / numbered("out", fuse), log = dir / numbered("trace", fuse);
+    make_dirs(out.c_str());
+    if (mounted) {
+      const std::string maps = other + numbered("/maps", fuse);
+      make_dirs(maps.c_str());
+      ASSERT_EQ(symlink(maps.c_str(), (out + "/maps").c_str()), 0);
     }
-    const size_t open = line.find("sync(");
-    const size_t from = line.find('<', open), to = line.find('>', from);
-    if (open != std::string::npos && from != std::string::npos && to != std::string::npos)
-      flushed.insert(line.substr(from + 1, to - from - 1));
-  }
-  ASSERT_TRUE(renamed) << "no rename of the executable traced";
-  auto real = [&](const std::string& rel) {
-    char buf[PATH_MAX];
-    const std::string p = join_out_path(out.c_str(), rel.c_str());
-    return realpath(p.c_str(), buf) ? std::string(buf) : p;
-  };
-  const wanted_tree want(sample_tree());
-  for (const auto& [rel, bytes] : want.files) {
-    const std::string path = rel == "default.xbe" ? real("") + "/default.xbe.part" : real(rel);
-    EXPECT_EQ(flushed.count(path), 1u) << path << " not flushed";
-  }
-  for (const std::string& rel : want.paths) {
-    if (rel.back() == '/') {
-      EXPECT_EQ(flushed.count(real(rel.substr(0, rel.size() - 1))), 1u) << rel << " not flushed";
+    // LeakSanitizer cannot run under ptrace. -y names the file behind every descriptor.
+    std::vector<std::string> args = {"-f",
+                                     "-qq",
+                                     "-y",
+                                     "-o",
+                                     log,
+                                     "-E",
+                                     "ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0",
+                                     "-e",
+                                     "trace=fsync,fdatasync,syncfs,rename,renameat,renameat2"};
+    if (fuse)
+      args.insert(args.end(), {"-E", "LD_PRELOAD=" + exe_dir() + "/libqm_fault_shim.so", "-E",
+                               "QM_FAULT_FUSE=1"});
+    args.insert(args.end(), {sibling_exe("qmimport_sample"), dir / "src", out});
+    process_output r = run_process(strace, args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // In the order traced, up to the executable's rename: each flush, by the real path behind
+    // it, and where each file took its name.
+    std::vector<std::pair<std::string, std::string>> calls;  // call, path
+    bool renamed = false;
+    for (const std::string& line : lines_of(read_text(log))) {
+      // A call the other thread interrupted is split in two lines; the tool's exit status
+      // says whether it succeeded.
+      if (line.find(" = 0") == std::string::npos && line.find("<unfinished") == std::string::npos)
+        continue;
+      if (line.find("rename") != std::string::npos) {
+        const size_t to = line.rfind(", \"");
+        const std::string target = line.substr(to + 3, line.find('"', to + 3) - to - 3);
+        if (target == join_out_path(out.c_str(), "default.xbe")) {
+          renamed = true;
+          break;
+        }
+        calls.emplace_back("rename", target);
+        continue;
+      }
+      const size_t open = line.find('('), from = line.find('<', open), to = line.find('>', from);
+      if (from != std::string::npos && to != std::string::npos)
+        calls.emplace_back(
+            line.substr(line.find_last_of(' ', open) + 1, open - line.find_last_of(' ', open) - 1),
+            line.substr(from + 1, to - from - 1));
     }
+    ASSERT_TRUE(renamed) << "no rename of the executable traced";
+    auto real = [&](const std::string& rel) {
+      char buf[PATH_MAX];
+      const std::string p = join_out_path(out.c_str(), rel.c_str());
+      return realpath(p.c_str(), buf) ? std::string(buf) : p;
+    };
+    auto device = [](const std::string& path) {  // of its folder: a ".part" is gone by now
+      struct stat st;
+      return stat(path.substr(0, path.rfind('/')).c_str(), &st) == 0 ? st.st_dev : dev_t(-1);
+    };
+    // Flushed itself, or its whole volume flushed after it took its name.
+    auto flushed = [&](const std::string& path, const std::string& named_as) {
+      size_t from = 0;
+      for (size_t i = 0; i < calls.size(); ++i)
+        if (calls[i].first == "rename" && calls[i].second == named_as) from = i;
+      for (size_t i = from; i < calls.size(); ++i) {
+        if (calls[i].first == "rename") continue;
+        if (calls[i].second == path && calls[i].first != "syncfs") return true;
+        if (!fuse && calls[i].first == "syncfs" && device(calls[i].second) == device(path))
+          return true;
+      }
+      return false;
+    };
+    for (const auto& [rel, bytes] : wanted_tree(sample_tree()).files) {
+      const bool xbe = rel == "default.xbe";
+      const std::string path = xbe ? real("") + "/default.xbe.part" : real(rel);
+      EXPECT_TRUE(flushed(path, xbe ? "" : join_out_path(out.c_str(), rel.c_str())))
+          << path << " not flushed";
+    }
+    for (const std::string& rel : wanted_tree(sample_tree()).paths) {
+      if (rel.back() == '/') {
+        EXPECT_TRUE(flushed(real(rel.substr(0, rel.size() - 1)), "")) << rel;
+      }
+    }
+    EXPECT_TRUE(flushed(real(""), "")) << "the game folder is not flushed";
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const auto& c) { return c.first == "syncfs"; }) > 0,
+              !fuse)
+        << "a volume is flushed as a whole only where that reaches";
   }
-  EXPECT_EQ(flushed.count(real("")), 1u) << "the game folder is not flushed";
   if (!mounted)
     GTEST_SKIP() << "flushes checked, without a second file system: " << other_disk.failure();
 }

@@ -5,32 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "entries.h"
-#include "image_reader.h"
+#include "image_listing.h"
 #include "image_writer.h"
 #include "sample_xbe.h"
 #include "testutil.h"
-#include "xdvdfs.h"
 
 namespace {
-
-struct listing {
-  int status = 0;
-  import_result result{};
-  std::vector<import_entry> entries;
-};
-
-listing list_path(const std::string& path) {
-  listing out;
-  import_context ctx;
-  ctx.result = &out.result;
-  std::string message;
-  out.status = open_image_reader(path.c_str(), &ctx.image, &message);
-  if (out.status == IMPORT_OK)
-    out.status = xdvdfs_list(&ctx, *ctx.image, path.c_str(), "", nullptr);
-  out.entries = std::move(ctx.entries);
-  return out;
-}
 
 TEST(Mkdisc, WritesTheSampleDisc) {
   temp_dir dir;

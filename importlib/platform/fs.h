@@ -28,19 +28,27 @@ FILE* open_utf8(const char* path, const char* mode);
 FILE* create_new_utf8(const char* path);
 
 // Called once all of a file's bytes are written to `f`. On Linux it starts their writeback
-// without waiting for it (sync_file_range), so that sync_file later finds the work done; on
+// without waiting for it (sync_file_range), so that the flush later finds the work done; on
 // other POSIX systems and on Windows it makes them durable (fsync, FlushFileBuffers). 0 or -1.
 int flush_written_file(FILE* f);
 
-// Waits until the file at `path` (written and closed) is on stable storage, on whatever file
-// system holds it: an fdatasync of it on POSIX, which also reaches FUSE file systems and
-// folders linked to other disks, where a syncfs or sync of the output's file system reaches
-// nothing. Nothing on Windows, where flush_written_file did it. 0 or -1.
-int sync_file(const char* path);
+// Waits until the file or folder at `path` (written and closed; for a folder, the entries
+// made in it) is on stable storage: an fdatasync of the file, an fsync of the folder, on
+// POSIX. These reach every file system, FUSE ones too, where a syncfs or a sync reaches nothing
+// (the daemon only hears of a flush through a file or folder), but each one waits for the
+// disk on its own: where sync_volume reaches, one flush of the whole volume is cheaper. Nothing
+// on Windows, where flush_written_file flushed each file and renames are written through.
+// 0 or -1.
+int sync_path(const char* path);
 
-// Makes the entries created or renamed in the folder `path` durable: an fsync of the folder on
-// POSIX; nothing on Windows, where renames are written through. 0 or -1.
-int sync_folder(const char* path);
+// For `path` on a file system that one sync_volume makes durable as a whole (not FUSE: its
+// statfs type 0x65735546), 1 and the volume's identity in *volume; else 0, and each file
+// wants sync_path. Always 0 on systems without syncfs.
+int volume_sync_reaches(const char* path, uint64_t* volume);
+
+// Makes everything written to the file system holding `path` durable: syncfs on Linux. 0 or
+// -1.
+int sync_volume(const char* path);
 
 // Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
 int seek_to(FILE* f, uint64_t offset);

@@ -81,8 +81,9 @@ int flush_written_file(FILE* f) {
 
 // Every file was flushed before its rename (flush_written_file), and renames are written
 // through: nothing is left to wait for.
-int sync_file(const char*) { return 0; }
-int sync_folder(const char*) { return 0; }
+int sync_path(const char*) { return 0; }
+int volume_sync_reaches(const char*, uint64_t*) { return 0; }
+int sync_volume(const char*) { return 0; }
 
 int seek_to(FILE* f, uint64_t offset) {
   if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;

@@ -5,9 +5,11 @@
 //   QM_FAULT_NO_BLOCKS=1    statvfs reports every block count 0, as libfuse does for a
 //                           file system without statfs
 //   QM_FAULT_SLOW_SYNC_MS=N every fsync and fdatasync takes N ms more, as on a slow stick
+//   QM_FAULT_FUSE=1         statfs says every file system is a FUSE one
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/statvfs.h>
+#include <sys/vfs.h>
 
 #include <time.h>
 
@@ -43,6 +45,13 @@ int faked_statvfs(const char* path, Stat* st, const char* name) {
   return status;
 }
 
+template <typename Stat>
+int faked_statfs(const char* path, Stat* st, const char* name) {
+  int status = next<int (*)(const char*, Stat*)>(name)(path, st);
+  if (status == 0 && std::getenv("QM_FAULT_FUSE")) st->f_type = 0x65735546;
+  return status;
+}
+
 template <typename Sync>
 int slow_sync(int fd, const char* name) {
   if (const char* ms = std::getenv("QM_FAULT_SLOW_SYNC_MS")) {
@@ -55,6 +64,12 @@ int slow_sync(int fd, const char* name) {
 
 }  // namespace
 
+extern "C" int statfs(const char* path, struct statfs* st) {
+  return faked_statfs(path, st, "statfs");
+}
+extern "C" int statfs64(const char* path, struct statfs64* st) {
+  return faked_statfs(path, st, "statfs64");
+}
 extern "C" int fsync(int fd) { return slow_sync<int (*)(int)>(fd, "fsync"); }
 extern "C" int fdatasync(int fd) { return slow_sync<int (*)(int)>(fd, "fdatasync"); }
 
