@@ -46,7 +46,8 @@ std::wstring import_source_for_choice(std::wstring chosen);
 // non-empty, and not starting with '0'.
 int xbe_check_skipped(const char* value);
 
-// The progress label's text for `done` of `total` bytes while `path` is copied.
+// The progress label's text for `done` of `total` bytes while `path` is copied, or with a
+// null `path` while a ZIP archive is first read through ("Reading the disc...").
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path);
 
 // The copy speed over the last few seconds, from (millisecond tick, bytes done) samples:
