@@ -10,6 +10,7 @@
 
 #include "copier.h"
 #include "entries.h"
+#include "finisher.h"
 #include "folder_source.h"
 #include "format_hint.h"
 #include "fs.h"
@@ -18,7 +19,6 @@
 #include "paths.h"
 #include "sha256.h"
 #include "split_names.h"
-#include "verifier.h"
 #include "xbe_file.h"
 #include "xdvdfs.h"
 
@@ -57,10 +57,12 @@ std::string nearest_existing_folder(const char* out) {
 
 // Refuses an import the output's volume cannot hold, before anything is written (a full disk
 // found half-way leaves the player a half-written folder and a long wait). What the import
-// adds at its fullest: every file's size less the file it replaces, and the largest file once
-// more, whose ".part" stands beside the old file until the rename. The old default.xbe is
-// replaced only at the very end, so it frees nothing meanwhile. Where the free space cannot
-// be learnt, the write errors still tell.
+// adds at its fullest: every file's size less what the file it replaces frees, and the largest
+// file once more, whose ".part" stands beside the old file until the rename. An old file frees
+// the blocks allocated to it, not its size: a sparse one only the blocks it holds, one with
+// another name nothing (counted by their size, such files let an import past this check that
+// then filled the disk half-way). The old default.xbe is replaced only at the very end, so it
+// frees nothing meanwhile. Where the free space cannot be learnt, the write errors still tell.
 int check_free_space(const import_context* ctx, size_t xbe_index, const char* out) {
   const std::string volume = nearest_existing_folder(out);
   uint64_t free_bytes = 0;
@@ -69,10 +71,11 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
   for (size_t i = 0; i < ctx->entries.size(); ++i) {
     const import_entry& e = ctx->entries[i];
     if (e.is_dir) continue;
-    uint64_t old_size = 0;
+    file_space old;
     const std::string target = join_out_path(out, e.rel_path.c_str());
-    if (i == xbe_index || path_kind(target.c_str(), &old_size) != PATH_FILE) old_size = 0;
-    needed += e.size > old_size ? e.size - old_size : 0;
+    if (i == xbe_index || file_space_of(target.c_str(), &old) != 0 || old.links != 1)
+      old.allocated = 0;
+    needed += e.size > old.allocated ? e.size - old.allocated : 0;
     largest = std::max(largest, e.size);
   }
   needed += largest;
@@ -253,6 +256,17 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   status = check_free_space(ctx, xbe_index, out);
   if (status != IMPORT_OK) return status;
 
+  // The folders whose entries the import creates: the output's, those of the folders it makes
+  // up to the nearest one that exists, and every folder of the listing.
+  std::vector<std::string> touched_folders;
+  const std::string existing = nearest_existing_folder(out);
+  for (std::string p = full_path_utf8(out); !p.empty() && p != existing;) {
+    touched_folders.push_back(p);
+    const size_t cut = p.find_last_of("/\\");
+    if (cut == std::string::npos || cut == 0) break;
+    p = p.substr(0, cut);
+  }
+  if (!existing.empty()) touched_folders.push_back(existing);
   if (make_dirs(out) != 0) {
     set_import_error(result, "cannot create output folder %s", out);
     return IMPORT_ERR_OUTPUT_IO;
@@ -326,8 +340,9 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   result->bytes_copied = xbe.size;
   // default.xbe matched the digest, which is its line's.
   result->files_verified = have_list ? 1 : 0;
-  verifier checker;
-  if (have_list) checker.start(job->cancel);
+  finisher finish;
+  finish.start(job->cancel);
+  finish.add(xbe_part.path(), xbe.rel_path, nullptr);
 
   for (size_t i : order) {
     if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
@@ -338,22 +353,29 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
         set_import_error(result, "cannot create folder %s", target.c_str());
         return IMPORT_ERR_OUTPUT_IO;
       }
+      touched_folders.push_back(target);
       ++result->folders_created;
     } else {
       status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
                           nullptr);
       if (status != IMPORT_OK) return status;
-      if (have_list) checker.add(target, e.rel_path, expected[i]);
+      finish.add(target, e.rel_path, have_list ? expected[i] : nullptr);
       ++result->files_copied;
       result->bytes_copied += e.size;
     }
   }
 
-  if (have_list) {
+  // default.xbe under its name tells the launcher the folder is complete: after a power cut
+  // that must still be true, so every file written is on the disk, on whatever file system
+  // holds it, before it takes its name, and every name the import made is too before it
+  // reports success. The finishing thread has been at it since the first file; on a slow
+  // stick this wait is where the time goes, so it is shown, and a cancel still counts.
+  if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
+  {
     std::vector<std::string> damaged;
     uint32_t verified = 0;
     std::string why;
-    status = checker.finish(&damaged, &verified, &why);
+    status = finish.wait(&damaged, &verified, &why);
     if (status == IMPORT_ERR_OUTPUT_IO) set_import_error(result, "%s", why.c_str());
     if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, result);
     if (status != IMPORT_OK) return status;
@@ -380,13 +402,14 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     set_import_error(result, "%s", changed.c_str());
     return IMPORT_ERR_SOURCE_IO;
   }
-  // default.xbe under its name tells the launcher the folder is complete: after a power cut
-  // that must still be true, so every file written is on the disk before it takes its name,
-  // and the name itself is on the disk before the import reports success.
-  if (flush_file_system(out) != 0) {
-    set_import_error(result, "cannot flush the files written into %s (disk error?)", out);
-    return IMPORT_ERR_OUTPUT_IO;
+  for (const std::string& folder : touched_folders) {
+    if (sync_folder(folder.c_str()) != 0) {
+      set_import_error(result, "cannot flush the folder %s to the disk (disk error?)",
+                       folder.c_str());
+      return IMPORT_ERR_OUTPUT_IO;
+    }
   }
+  if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
   if (rename_replace_durable(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
     set_import_error(result, "cannot rename %s to %s", xbe_part.path().c_str(), xbe_target.c_str());
     return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"
@@ -405,6 +428,30 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 }
 
 }  // namespace
+
+int is_supported_disc(const char* path) {
+  try {
+    if (!path) return 0;
+    if (path_kind(path, nullptr) == PATH_FOLDER) {
+      std::string xbe;
+      list_dir(path, [&](const char* name, int is_dir) {
+        if (is_dir || !equals_nocase(name, "default.xbe")) return 0;
+        xbe = join_out_path(path, name);
+        return 1;
+      });
+      return !xbe.empty() && judge_xbe(xbe.c_str()) != XBE_OTHER;
+    }
+    std::unique_ptr<image_reader> image;
+    std::string message;
+    uint64_t at = 0, size = 0;
+    if (open_image_reader(path, &image, &message) != IMPORT_OK ||
+        xdvdfs_find_executable(*image, &at, &size) != IMPORT_OK)
+      return 0;
+    return judge_xbe_range(*image, at, size) != XBE_OTHER;
+  } catch (...) {
+    return 0;  // out of memory: not known to be the game
+  }
+}
 
 int import_game(const char* source, const char* out, progress_fn progress, void* user,
                 import_result* result) {
@@ -432,8 +479,13 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
                        out ? out : "");
       return IMPORT_ERR_BAD_OUTPUT;
     }
-    if (path_kind(source, nullptr) == PATH_NONE) {
+    const path_type source_kind = path_kind(source, nullptr);
+    if (source_kind == PATH_NONE) {
       set_import_error(result, "source not found: %s", source);
+      return IMPORT_ERR_SOURCE_IO;
+    }
+    if (source_kind == PATH_OTHER) {
+      set_import_error(result, "%s is not a regular file (a pipe or a device?)", source);
       return IMPORT_ERR_SOURCE_IO;
     }
     // Where both exist, by identity: a link or another spelling of the source folder is the

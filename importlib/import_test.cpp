@@ -35,6 +35,7 @@ namespace {
 struct progress_trace {
   uint64_t calls = 0, last_done = 0, total = 0;
   bool monotonic = true, total_fixed = true;
+  const char* last_path = nullptr;
   // A ZIP archive's first reading (no path): its calls, whether one came after the copy's
   // first, and the last one's figures.
   uint64_t reading_calls = 0, reading_done = 0, reading_total = 0;
@@ -48,6 +49,7 @@ struct progress_trace {
       t->reading_total = total;
       return;
     }
+    t->last_path = path;
     if (t->calls > 0 && (done < t->last_done)) t->monotonic = false;
     if (t->calls > 0 && total != t->total) t->total_fixed = false;
     ++t->calls;
@@ -174,7 +176,9 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
     EXPECT_EQ(trace.total, want.bytes);
     EXPECT_EQ(trace.last_done, trace.total);
     EXPECT_TRUE(trace.monotonic && trace.total_fixed);
-    EXPECT_EQ(trace.calls, want.files.size() + want.chunks) << "one call per file and per chunk";
+    EXPECT_EQ(trace.calls, want.files.size() + want.chunks + 1)
+        << "one call per file and per chunk, and one for the wait for the disk";
+    EXPECT_EQ(trace.last_path, IMPORT_FINISHING);
     // A deflated entry is read through first, the archive's bytes counted, up to the whole.
     const bool inflated = zipped && c.form != image_form::zip_stored;
     EXPECT_EQ(trace.reading_calls > 0, inflated);
@@ -356,6 +360,7 @@ TEST(Import, ImageFilesAreReadInDiscOrder) {
     std::vector<std::string> paths;
     static void record(uint64_t, uint64_t, const char* path, void* user) {
       auto* self = static_cast<start_log*>(user);
+      if (path == IMPORT_FINISHING) return;  // every file is written by then
       if (self->paths.empty() || self->paths.back() != path) self->paths.push_back(path);
     }
   } log;
@@ -386,6 +391,53 @@ TEST(Import, ImageFilesAreReadInDiscOrder) {
 }
 
 // An Xbox 360 disc picked by mistake says so.
+// What the launcher tries on every image beside it: the executable alone decides, wherever
+// it lies, and a damaged folder elsewhere on the disc is never looked at.
+TEST(Import, SupportedDiscIsKnownByItsExecutable) {
+  disc_node patched = sample_tree();
+  for (size_t at : SAMPLE_XBE_MEDIA_RUNS) node_at(patched, "default.xbe").data[at + 7] = 0xEB;
+  disc_node wrong = sample_tree();
+  node_at(wrong, "default.xbe").data[100] ^= 1;
+  struct {
+    const char* what;
+    disc_node tree;
+    image_form form;  // image_form::iso with `folder`: an extracted copy
+    bool folder;
+    int supported;
+  } cases[] = {
+      {"the sample as a Redump image", sample_tree(), image_form::iso, false, 1},
+      {"as a split CCI", sample_tree(), image_form::split_cci, false, 1},
+      {"media-patched", patched, image_form::iso, false, 1},
+      {"another executable", wrong, image_form::iso, false, 0},
+      {"an extracted copy", sample_tree(), image_form::iso, true, 1},
+      {"an extracted copy of another", wrong, image_form::iso, true, 0},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    std::string path = dir / "disc";
+    if (c.folder) {
+      ASSERT_TRUE(write_folder(path, c.tree));
+    } else {
+      image_options options;
+      options.partition_base = c.form == image_form::iso ? REDUMP_PARTITION_BASE : 0;
+      disc_layout lay;
+      disc_image img = build_image(c.tree, options, &lay);
+      // A table no import would get past: never read here.
+      img.put(lay.entry("maps/sub").data_pos, "\xff\xff\xff\x7f", 4);
+      path = save_in_form(img, c.form, path, 300000);
+      import_result r;
+      EXPECT_EQ(import_game(path.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
+                IMPORT_ERR_DAMAGED)
+          << c.what << ": the damaged table stops a whole listing";
+    }
+    EXPECT_EQ(is_supported_disc(path.c_str()), c.supported) << c.what;
+  }
+  temp_dir dir;
+  write_file(dir / "notes.iso", "not a disc");
+  EXPECT_EQ(is_supported_disc((dir / "notes.iso").c_str()), 0);
+  EXPECT_EQ(is_supported_disc((dir / "missing.iso").c_str()), 0);
+}
+
 TEST(Import, Xbox360DiscIsNamed) {
   temp_dir dir;
   image_options x360;
@@ -446,15 +498,19 @@ TEST(Import, CaseTwinsRefuseTheSource) {
 }
 
 #ifndef _WIN32
-// A pipe in an extracted folder would block the import for ever in open(); like anything
-// that is neither a file nor a folder, it is passed over.
-TEST(Import, PipesInASourceFolderArePassedOver) {
+// A pipe would block the import for ever in open(): in an extracted folder it is passed over,
+// like anything that is neither a file nor a folder; given as the source, it is named.
+TEST(Import, PipesAreNeverOpened) {
   temp_dir dir;
   const disc_node tree = sample_tree();
   ASSERT_TRUE(write_folder(dir / "src", tree));
-  ASSERT_EQ(mkfifo((dir / "src/maps/pipe.map").c_str(), 0600), 0);
-  EXPECT_EQ(path_kind((dir / "src/maps/pipe.map").c_str(), nullptr), PATH_NONE);
+  const std::string pipe = dir / "src/maps/pipe.map";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(path_kind(pipe.c_str(), nullptr), PATH_OTHER);
   import_result r;
+  EXPECT_EQ(import_game(pipe.c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
+            IMPORT_ERR_SOURCE_IO);
+  EXPECT_EQ(r.message, pipe + " is not a regular file (a pipe or a device?)");
   ASSERT_EQ(import_game((dir / "src").c_str(), (dir / "out").c_str(), nullptr, nullptr, &r),
             IMPORT_OK)
       << r.message;

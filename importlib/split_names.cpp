@@ -41,6 +41,12 @@ int find_image_parts(const char* path, std::vector<std::string>* parts, std::str
     }
     parts->push_back(part_path(first, digit, n));
   }
+  // A folder under a part's name is a part gone wrong, not the end of the row: named as what
+  // it is, rather than the image read short or the part called missing.
+  if (path_kind(part_path(first, digit, n).c_str(), nullptr) == PATH_FOLDER) {
+    *message = "part " + part_path(first, digit, n) + " of the split image is a folder";
+    return IMPORT_ERR_SOURCE_IO;
+  }
   // A gap is a part lost on the way (a failed copy from the console, say), not the end: the
   // image would be read short and every file past the gap refused as truncated.
   for (size_t later = n + 1; later <= n + 9; ++later) {

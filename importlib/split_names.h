@@ -12,7 +12,8 @@ constexpr size_t MAX_IMAGE_PARTS = 100;
 
 // The parts of the split image whose first part is `path` (one digit 1 before the last
 // extension: "x.1.iso"), in order, first part included; just `path` for any other name.
-// IMPORT_OK, or IMPORT_ERR_SOURCE_IO naming a part missing from the middle of the row.
+// IMPORT_OK, or IMPORT_ERR_SOURCE_IO naming a part missing from the middle of the row or a
+// part that is a folder.
 int find_image_parts(const char* path, std::vector<std::string>* parts, std::string* message);
 
 // For a path that names a later part of a split image ("x.2.iso"), the first part's path when

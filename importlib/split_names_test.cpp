@@ -13,8 +13,10 @@ namespace {
 // Which names make a split image, and which parts beside them join it.
 TEST(SplitNames, PartsAreFoundByName) {
   struct {
-    std::vector<std::string> files;  // written beside each other; the first is chosen
+    std::vector<std::string> files;  // written beside each other ("x/": a folder); the first
+                                     // is chosen
     std::vector<std::string> parts;  // what is read, in order; empty: refused
+    std::string why = "";            // when given, the refusal after "part <dir>/d.2.iso"
   } cases[] = {
       {{"d.1.iso", "d.2.iso", "d.3.iso"}, {"d.1.iso", "d.2.iso", "d.3.iso"}},
       {{"d.1.cci", "d.2.cci", "d.2.iso"}, {"d.1.cci", "d.2.cci"}},  // one extension throughout
@@ -25,10 +27,11 @@ TEST(SplitNames, PartsAreFoundByName) {
       {{"d.2.iso", "d.3.iso"}, {"d.2.iso"}},
       {{"d.1.", "d.2."}, {"d.1."}},  // no extension
       {{"d.1.iso", "d.3.iso"}, {}},  // part 2 lost
+      {{"d.1.iso", "d.2.iso/", "d.3.iso"}, {}, " of the split image is a folder"},
   };
   for (const auto& c : cases) {
     temp_dir dir;
-    for (const std::string& f : c.files) write_file(dir / f, "x");
+    for (const std::string& f : c.files) write_file(dir / (f.back() == '/' ? f + "x" : f), "x");
     std::vector<std::string> found, want;
     for (const std::string& p : c.parts) want.push_back(dir / p);
     std::string message;
@@ -36,6 +39,8 @@ TEST(SplitNames, PartsAreFoundByName) {
     EXPECT_EQ(status, want.empty() ? IMPORT_ERR_SOURCE_IO : IMPORT_OK) << c.files[0];
     if (status == IMPORT_OK) {
       EXPECT_EQ(found, want) << c.files[0];
+    } else if (!c.why.empty()) {
+      EXPECT_EQ(message, "part " + (dir / "d.2.iso") + c.why);
     }
   }
 }

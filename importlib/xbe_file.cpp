@@ -68,24 +68,23 @@ std::string xbe_describe_file(const char* path) {
   return xbe_info_line_from(reader);
 }
 
-int judge_xbe(const char* path) {
+int judge_xbe_range(byte_reader& bytes, uint64_t offset, uint64_t size) {
   // One read feeds both digests: the file as it is, and as it was before an XISO tool patched
   // it. Reading it twice cost 2.6 times `openssl dgst` on a 1 GiB file.
-  if (!path || path_kind(path, nullptr) != PATH_FILE) return XBE_OTHER;
-  unique_file f(open_utf8(path, "rb"));
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[SCAN_CHUNK]);
-  if (!f || !buffer) return XBE_OTHER;
-  std::setvbuf(f.get(), nullptr, _IONBF, 0);
+  if (!buffer || offset > bytes.size() || size > bytes.size() - offset) return XBE_OTHER;
   sha256_ctx plain;
   sha256_init(&plain);
   media_patch_scan scan;
   media_patch_init(&scan);
-  size_t n;
-  while ((n = std::fread(buffer.get(), 1, SCAN_CHUNK, f.get())) > 0) {
+  std::string message;
+  for (uint64_t done = 0; done < size;) {
+    const size_t n = static_cast<size_t>(size - done < SCAN_CHUNK ? size - done : SCAN_CHUNK);
+    if (bytes.read(offset + done, buffer.get(), n, &message) != IMPORT_OK) return XBE_OTHER;
     sha256_update(&plain, buffer.get(), n);
     media_patch_update(&scan, buffer.get(), n);
+    done += n;
   }
-  if (std::ferror(f.get())) return XBE_OTHER;
   uint8_t digest[32];
   char hex[65];
   sha256_final(&plain, digest);
@@ -95,6 +94,16 @@ int judge_xbe(const char* path) {
   media_patch_final(&scan, digest);
   digest_to_hex(digest, hex);
   return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? XBE_MEDIA_PATCHED : XBE_OTHER;
+}
+
+int judge_xbe(const char* path) {
+  uint64_t size = 0;
+  if (!path || path_kind(path, &size) != PATH_FILE) return XBE_OTHER;
+  unique_file f(open_utf8(path, "rb"));
+  if (!f) return XBE_OTHER;
+  std::setvbuf(f.get(), nullptr, _IONBF, 0);
+  file_reader reader(f.get(), size);
+  return judge_xbe_range(reader, 0, size);
 }
 
 int is_media_patched_xbe(const char* path) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+class byte_reader;
+
 enum media_patch_action : int {
   MEDIA_PATCH_CHECK = 0,    // only tell whether undoing the patch would give the supported file
   MEDIA_PATCH_RESTORE = 1,  // and if so, write the retail bytes into the file
@@ -19,3 +21,6 @@ int xbe_undo_media_patch(const char* path, media_patch_action action, uint32_t* 
 // version, region), or that it is no Xbox executable; empty when its header does not hold
 // together or it cannot be read.
 std::string xbe_describe_file(const char* path);
+
+// judge_xbe for the `size` bytes at `offset` of `bytes`: an executable inside a disc image.
+int judge_xbe_range(byte_reader& bytes, uint64_t offset, uint64_t size);

@@ -50,6 +50,10 @@ struct walk {
   // and over: this keeps the listing proportional to the image's size.
   std::map<uint64_t, uint64_t> walked_tables;
   bool saw_default_xex = false;  // at the top level: an Xbox 360 disc, picked by mistake
+  // Looking for default.xbe alone: the root is walked, nothing is listed, no folder entered.
+  bool executable_only = false;
+  uint64_t xbe_offset = 0, xbe_size = 0;
+  bool found_xbe = false;
 };
 
 const char* folder_label(const char* dir_rel) { return dir_rel ? dir_rel : "(root)"; }
@@ -92,15 +96,14 @@ int xdvdfs_walk_dir(walk& w, uint32_t sector, uint32_t size, const char* dir_rel
 // the table) found in the folder `dir_rel` at `depth`. An import status.
 int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int depth);
 
-}  // namespace
-
-int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
-                const std::string& not_found_hint, bool* has_default_xex) {
-  walk w{ctx, image, 0, {}, false};
+// Finds the volume at one of the known bases: IMPORT_OK with w.partition_base and the root
+// table's sector and size, IMPORT_ERR_NO_XBE when there is none (nothing worded), or the
+// status of a read that failed with its message set.
+int find_volume(walk& w, uint32_t* root_sector, uint32_t* root_size) {
   uint8_t descriptor[SECTOR];
   for (uint64_t base : PARTITION_BASES) {
     const uint64_t at = base + DESCRIPTOR_OFFSET;
-    if (image.size() < at || image.size() - at < SECTOR) continue;
+    if (w.image.size() < at || w.image.size() - at < SECTOR) continue;
     bool worded;
     if (const int status = read_image(w, at, descriptor, SECTOR, &worded)) {
       if (worded) return status;
@@ -110,12 +113,43 @@ int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
         std::memcmp(descriptor + SECTOR - MAGIC_LEN, MAGIC, MAGIC_LEN) != 0)
       continue;
     w.partition_base = base;
+    *root_sector = le32(descriptor + 20);
+    *root_size = le32(descriptor + 24);
+    return IMPORT_OK;
+  }
+  return IMPORT_ERR_NO_XBE;
+}
+
+}  // namespace
+
+int xdvdfs_find_executable(byte_reader& image, uint64_t* offset, uint64_t* size) {
+  import_result result{};
+  import_context ctx;
+  ctx.result = &result;
+  walk w{&ctx, image, 0, {}, false, true, 0, 0, false};
+  uint32_t sector = 0, table = 0;
+  int status = find_volume(w, &sector, &table);
+  if (status == IMPORT_OK) status = xdvdfs_walk_dir(w, sector, table, nullptr, 0);
+  if (status != IMPORT_OK) return status;
+  if (!w.found_xbe) return IMPORT_ERR_NO_XBE;
+  *offset = w.xbe_offset;
+  *size = w.xbe_size;
+  return IMPORT_OK;
+}
+
+int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
+                const std::string& not_found_hint, bool* has_default_xex) {
+  walk w{ctx, image, 0, {}, false, false, 0, 0, false};
+  uint32_t sector = 0, table = 0;
+  const int found = find_volume(w, &sector, &table);
+  if (found == IMPORT_OK) {
     ctx->result->is_disc_image = 1;
-    ctx->result->partition_offset = base;
-    const int status = xdvdfs_walk_dir(w, le32(descriptor + 20), le32(descriptor + 24), nullptr, 0);
+    ctx->result->partition_offset = w.partition_base;
+    const int status = xdvdfs_walk_dir(w, sector, table, nullptr, 0);
     if (has_default_xex) *has_default_xex = w.saw_default_xex;
     return status;
   }
+  if (found != IMPORT_ERR_NO_XBE) return found;
   // Say what the file is instead, when it is something players pick by mistake.
   uint8_t head[FORMAT_HINT_BYTES];
   const uint64_t head_len = image.size() < sizeof head ? image.size() : sizeof head;
@@ -238,6 +272,16 @@ int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int de
   const std::string name = cp1252_to_utf8(raw, len);
 
   if (!dir_rel && !is_dir && equals_nocase(name.c_str(), "default.xex")) w.saw_default_xex = true;
+  if (w.executable_only) {
+    const uint64_t at = w.partition_base + uint64_t{sector} * SECTOR;
+    if (!is_dir && !w.found_xbe && equals_nocase(name.c_str(), "default.xbe") &&
+        at <= w.image.size() && size <= w.image.size() - at) {
+      w.found_xbe = true;
+      w.xbe_offset = at;
+      w.xbe_size = size;
+    }
+    return IMPORT_OK;
+  }
   if (!dir_rel && !is_wanted_top_level(name.c_str(), is_dir)) {
     ++ctx->result->skipped_top_level;
     return IMPORT_OK;  // never read: damage inside unwanted folders does not matter

@@ -3,6 +3,7 @@
 // the entry list, trusting nothing in the image.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class byte_reader;
@@ -16,3 +17,8 @@ struct import_context;
 // An import status.
 int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
                 const std::string& not_found_hint, bool* has_default_xex);
+
+// Finds the volume in `image` and, in its root folder only, the top-level default.xbe (in any
+// letter case): IMPORT_OK with where its bytes lie, IMPORT_ERR_NO_XBE without one, or the
+// status of what stopped the search. Nothing else of the tree is read.
+int xdvdfs_find_executable(byte_reader& image, uint64_t* offset, uint64_t* size);

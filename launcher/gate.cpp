@@ -1,5 +1,6 @@
-// The game-files gate: ask for the player's disc on the first start, import it behind a
-// progress window, and verify game\default.xbe on every start.
+// The game-files gate: ask for the player's disc on the first start (or offer the one found
+// beside the launcher), import it behind a progress window, and verify game\default.xbe and
+// the size of every game file on every start.
 //
 // Every text is UTF-8 here and becomes UTF-16 only at the call that puts it on screen.
 #include <windows.h>
@@ -10,9 +11,11 @@
 #include <shobjidl.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -40,6 +43,15 @@ const char FIRST_QUESTION[] =
     "copy, and the files the game needs (about 4.5 GB) are copied into the 'game' folder.\n\n"
     "Choose your game now?";
 
+const char FOUND_DISC[] =
+    "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nYour disc was found next "
+    "to this program:\n\n%s\n\nImport it now? The files the game needs (about 4.5 GB) are copied "
+    "into the 'game' folder. Choose No to pick another file.";
+
+const char BROKEN_GAME[] =
+    "Some of your game files are missing or damaged:\n\n%s\n\nImport your disc again? Your disc "
+    "is copied into the 'game' folder again; nothing else of yours is changed.";
+
 const char NOT_WRITABLE[] =
     "Open Quillmoor cannot write into its folder:\n\n%s\n\nMove the whole Open Quillmoor folder "
     "to a folder of your own (for example Documents\\Games) and start it there.";
@@ -54,6 +66,10 @@ const char WRONG_XBE[] =
     "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
     "built for (the original retail disc).\n\nMove that folder away and start again to import "
     "your disc.";
+
+// The look for the player's disc beside the launcher gives up after this: a slow drive or a
+// large archive must not keep the player waiting for the first question.
+constexpr DWORD DISC_SEARCH_MS = 5000;
 
 // The open-file dialog's first buffer, in characters; it grows when a path does not fit.
 constexpr size_t FILE_BUFFER_CHARS = 520;
@@ -471,6 +487,100 @@ int onedrive_warning_accepted() {
          IDOK;
 }
 
+// The look for the player's disc beside the launcher, shared with the thread that makes it:
+// the launcher stops waiting after DISC_SEARCH_MS, and the thread may end after that, so
+// both hold it. The thread fills `candidates`, then each verdict before it counts it in
+// `identified`: what the count covers is complete when it is read.
+struct disc_search {
+  std::string folder;
+  std::vector<std::string> candidates;
+  std::array<int, MAX_DISC_CANDIDATES> qualifies{};
+  std::atomic<size_t> identified{0};
+};
+
+DWORD WINAPI disc_search_worker(LPVOID user) {
+  std::unique_ptr<std::shared_ptr<disc_search>> held(
+      static_cast<std::shared_ptr<disc_search>*>(user));
+  disc_search& search = **held;
+  try {
+    search.candidates = disc_candidates(search.folder.c_str(), MAX_DISC_CANDIDATES);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  for (size_t i = 0; i < search.candidates.size(); ++i) {
+    search.qualifies[i] = is_supported_disc(search.candidates[i].c_str());
+    search.identified.store(i + 1);
+  }
+  return 0;
+}
+
+// The one disc beside the launcher that holds the supported game, as a full path; empty when
+// none does, when several do (the player chooses), or when none was identified in time.
+std::string disc_beside_launcher() {
+  auto search = std::make_shared<disc_search>();
+  search->folder = own_folder_for_box();
+  auto* held = new std::shared_ptr<disc_search>(search);
+  kernel_handle worker(CreateThread(nullptr, 0, disc_search_worker, held, 0, nullptr));
+  if (!worker) {
+    delete held;
+    return {};
+  }
+  WaitForSingleObject(worker.get(), DISC_SEARCH_MS);
+  const size_t identified = search->identified.load();
+  std::string found;
+  for (size_t i = 0; i < identified; ++i) {
+    if (!search->qualifies[i]) continue;
+    if (!found.empty()) return {};
+    found = search->candidates[i];
+  }
+  return found;
+}
+
+// What of "game" is missing or of another size than the disc's list says: one look at each
+// file, no hashing. Nothing when the folder cannot be listed: the executable verified, and
+// a folder we cannot judge is no reason to stop the game.
+broken_game_files broken_files_in_game() {
+  broken_game_files files;
+  game_folder_check check;
+  auto add = [](int problem, const char* path, uint64_t, uint64_t, void* user) {
+    add_broken_file(*static_cast<broken_game_files*>(user), problem, path);
+  };
+  if (check_game_folder("game", 0, nullptr, nullptr, add, &files, &check) != IMPORT_OK) return {};
+  return files;
+}
+
+// One round of asking and importing: the first question (or the offer of the disc `found`
+// beside the launcher), the open-file dialog, the import. `ask` false goes straight to the
+// dialog (the player already chose to import again). 0 when the player quits; 1 to look at
+// the game folder again, imported or not.
+int ask_and_import(const std::string& found, bool ask) {
+  std::string source;
+  if (ask && !found.empty()) {
+    const int answer =
+        message_box(filled(FOUND_DISC, found), TITLE, MB_ICONINFORMATION | MB_YESNOCANCEL);
+    if (answer == IDYES)
+      source = found;
+    else if (answer != IDNO)
+      return 0;
+  } else if (ask && message_box(FIRST_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) {
+    return 0;
+  }
+  if (source.empty()) {
+    std::wstring chosen = choose_source();
+    if (chosen.empty()) return 1;
+    source = wide_to_utf8(import_source_for_choice(chosen).c_str());
+    if (source.empty()) return 1;
+  }
+  job.emplace();
+  job->source = source;
+  run_import_attempt();
+  // The player stopped it: back to the question, without a box about what they just did.
+  if (job->status == IMPORT_OK || job->status == IMPORT_ERR_CANCELLED) return 1;
+  import_result result = job->result;
+  return message_box(import_failure_text(job->status, result.message), TITLE,
+                     MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
+}
+
 }  // namespace
 
 int ensure_folder_writable() {
@@ -489,35 +599,43 @@ int ensure_folder_writable() {
 int ensure_game_files() {
   const int skip_check = xbe_check_skipped(std::getenv("RECOMP_SKIP_XBE_CHECK"));
   // An import is to be offered: it needs to write about 4.5 GB here, and should not go into
-  // a folder the cloud takes away. A verified game needs neither.
-  if (!is_plain_file(GAME_XBE_PATH) && (!ensure_folder_writable() || !onedrive_warning_accepted()))
-    return 0;
-  while (!is_plain_file(GAME_XBE_PATH)) {
-    if (message_box(FIRST_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) return 0;
-    std::wstring chosen = choose_source();
-    if (chosen.empty()) continue;
-    job.emplace();
-    job->source = wide_to_utf8(import_source_for_choice(chosen).c_str());
-    if (job->source.empty()) continue;
-    run_import_attempt();
-    if (job->status == IMPORT_OK) break;
-    // The player stopped it: back to the question, without a box about what they just did.
-    if (job->status == IMPORT_ERR_CANCELLED) continue;
-    import_result result = job->result;
-    if (message_box(import_failure_text(job->status, result.message), TITLE,
-                    MB_ICONWARNING | MB_RETRYCANCEL) != IDRETRY)
+  // a folder the cloud takes away. A verified game needs neither. Asked once per start.
+  bool import_cleared = false;
+  auto import_may_begin = [&import_cleared] {
+    if (!import_cleared) import_cleared = ensure_folder_writable() && onedrive_warning_accepted();
+    return import_cleared;
+  };
+  std::string found;
+  if (!is_plain_file(GAME_XBE_PATH)) {
+    if (!import_may_begin()) return 0;
+    found = disc_beside_launcher();
+  }
+  bool reimport = false;  // the player chose to import over a broken folder: no question
+  for (;;) {
+    if (reimport || !is_plain_file(GAME_XBE_PATH)) {
+      if (!ask_and_import(found, !reimport)) return 0;
+      reimport = false;
+      continue;
+    }
+    if (skip_check) {
+      std::fputs("[RARA] XBE hash check skipped (RECOMP_SKIP_XBE_CHECK)\n", stderr);
+      return 1;
+    }
+    if (!is_supported_xbe(GAME_XBE_PATH)) {
+      std::fprintf(stderr, "[RARA] %s is not the supported retail build (want SHA-256 %s)\n",
+                   GAME_XBE_PATH, SUPPORTED_XBE_SHA256);
+      message_box(WRONG_XBE, TITLE, MB_ICONERROR | MB_OK);
       return 0;
-  }
-  if (skip_check) {
-    std::fputs("[RARA] XBE hash check skipped (RECOMP_SKIP_XBE_CHECK)\n", stderr);
-    return 1;
-  }
-  if (is_supported_xbe(GAME_XBE_PATH)) {
+    }
     std::fprintf(stderr, "[RARA] %s: retail SHA-256 OK\n", GAME_XBE_PATH);
-    return 1;
+    // A file deleted by mistake or quarantined by an antivirus since the import: the game
+    // would fail hours later, far from the cause.
+    const broken_game_files broken = broken_files_in_game();
+    if (broken.named.empty()) return 1;
+    if (!import_may_begin()) return 0;
+    if (message_box(filled(BROKEN_GAME, broken_files_lines(broken)), TITLE,
+                    MB_ICONWARNING | MB_OKCANCEL) != IDOK)
+      return 0;
+    reimport = true;
   }
-  std::fprintf(stderr, "[RARA] %s is not the supported retail build (want SHA-256 %s)\n",
-               GAME_XBE_PATH, SUPPORTED_XBE_SHA256);
-  message_box(WRONG_XBE, TITLE, MB_ICONERROR | MB_OK);
-  return 0;
 }

@@ -1,9 +1,11 @@
 #include "launcher_rules.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "fs.h"
 #include "import.h"
+#include "paths.h"
 
 namespace {
 
@@ -49,6 +51,24 @@ std::wstring comparable_path(std::wstring_view path) {
   }
   if (out.size() > 2 && out.back() == L'\\') out.pop_back();
   return out;
+}
+
+bool ends_with_nocase(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() &&
+         equals_nocase(std::string(name.substr(name.size() - suffix.size())).c_str(),
+                       std::string(suffix).c_str());
+}
+
+// The folder's entries, files and folders apart, each in byte order; empty when it cannot be
+// listed.
+void sorted_entries(const std::string& folder, std::vector<std::string>& files,
+                    std::vector<std::string>& folders) {
+  list_dir(folder.c_str(), [&](const char* name, int is_dir) {
+    (is_dir ? folders : files).emplace_back(name);
+    return 0;
+  });
+  std::sort(files.begin(), files.end());
+  std::sort(folders.begin(), folders.end());
 }
 
 }  // namespace
@@ -104,6 +124,8 @@ std::wstring import_source_for_choice(std::wstring chosen) {
 int xbe_check_skipped(const char* value) { return value && value[0] && value[0] != '0'; }
 
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path) {
+  // Every file written; the import waits until they are on the disk.
+  if (path == IMPORT_FINISHING || (path && !*path)) return "Writing the files to disk...";
   int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
   char text[512];
   std::snprintf(text, sizeof text, "%s\n\n%s\n\n%.0f of %.0f MB (%d%%)",
@@ -216,4 +238,82 @@ int synced_by_onedrive(std::wstring_view folder, uint32_t attributes,
   for (const std::wstring& root : sync_roots)
     if (path_within(folder, root)) return 1;
   return 0;
+}
+
+void add_broken_file(broken_game_files& files, int problem, const char* path) {
+  if (problem == GAME_FILE_LEFTOVER) return;
+  if (files.named.size() == BROKEN_FILES_NAMED) {
+    ++files.more;
+    return;
+  }
+  std::string line = problem == GAME_FILE_MISSING ? "missing: " : "damaged: ";
+  for (const char* p = path; *p; ++p) line += *p == '/' ? '\\' : *p;
+  files.named.push_back(std::move(line));
+}
+
+std::string broken_files_lines(const broken_game_files& files) {
+  std::string lines;
+  for (const std::string& line : files.named) {
+    if (!lines.empty()) lines += '\n';
+    lines += line;
+  }
+  if (files.more) lines += "\n... and " + std::to_string(files.more) + " more";
+  return lines;
+}
+
+int disc_image_name(std::string_view name) {
+  for (std::string_view ext : {".iso", ".xiso", ".cci", ".cso", ".zip"})
+    if (name.size() > ext.size() && ends_with_nocase(name, ext)) return 1;
+  return 0;
+}
+
+std::string first_part_name(std::string_view name) {
+  const size_t ext = name.find_last_of('.');
+  if (ext == std::string_view::npos || ext == 0) return {};
+  const size_t dot = name.find_last_of('.', ext - 1);
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == ext) return {};
+  const std::string_view number = name.substr(dot + 1, ext - dot - 1);
+  // Parts are numbered 2, 3, ... 10, never "0" or "02": "v1.01.iso" is a whole image.
+  if (number.find_first_not_of("0123456789") != std::string_view::npos || number[0] == '0' ||
+      number == "1")
+    return {};
+  std::string first(name.substr(0, dot + 1));
+  first += '1';
+  first += name.substr(ext);
+  return first;
+}
+
+std::vector<std::string> disc_candidates(const char* folder, size_t limit) {
+  std::vector<std::string> found;
+  auto take = [&](const std::string& path) {
+    if (found.size() < limit) found.push_back(path);
+  };
+  std::vector<std::string> files, folders;
+  sorted_entries(folder, files, folders);
+  // Image files in `in`; a later part of a split image only when no first part lies beside it:
+  // then it is a whole image named like one ("Quillmoor v1.2.iso").
+  auto take_images = [&](const std::string& in, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      if (!disc_image_name(name)) continue;
+      const std::string first = first_part_name(name);
+      if (!first.empty() && std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+            return equals_nocase(n.c_str(), first.c_str());
+          }))
+        continue;
+      take(join_out_path(in.c_str(), name.c_str()));
+    }
+  };
+  take_images(folder, files);
+  for (const std::string& name : folders) {
+    if (found.size() >= limit) break;
+    if (equals_nocase(name.c_str(), "game")) continue;
+    const std::string sub = join_out_path(folder, name.c_str());
+    std::vector<std::string> sub_files, sub_folders;
+    sorted_entries(sub, sub_files, sub_folders);
+    if (std::any_of(sub_files.begin(), sub_files.end(),
+                    [](const std::string& f) { return equals_nocase(f.c_str(), "default.xbe"); }))
+      take(sub);
+    take_images(sub, sub_files);
+  }
+  return found;
 }

@@ -1,6 +1,7 @@
 // The launcher's decisions that need no window or process: reading the kit and stamp files,
 // turning the chosen file into an import source, the skip switch, the progress text and the
-// command lines. Portable, so they are tested on their own.
+// command lines, what a broken game folder's box names and which files beside the launcher may be
+// the player's disc. Portable, so they are tested on their own.
 #pragma once
 
 #include <array>
@@ -46,8 +47,9 @@ std::wstring import_source_for_choice(std::wstring chosen);
 // non-empty, and not starting with '0'.
 int xbe_check_skipped(const char* value);
 
-// The progress label's text for `done` of `total` bytes while `path` is copied, or with a
-// null `path` while a ZIP archive is first read through ("Reading the disc...").
+// The progress label's text for `done` of `total` bytes while `path` is copied, while the
+// import waits for the disk (path IMPORT_FINISHING), or with a null `path` while a ZIP
+// archive is first read through ("Reading the disc...").
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path);
 
 // The copy speed over the last few seconds, from (millisecond tick, bytes done) samples:
@@ -136,3 +138,39 @@ int synced_by_onedrive(std::wstring_view folder, uint32_t attributes,
 // The folder part of the program's own path including its last '\\' (so a drive root stays
 // "E:\\", not "E:", which would name the drive's current folder); empty when there is none.
 std::wstring folder_of_program(const std::wstring& program_path);
+
+// Files a broken game folder's box names, at most; the others are counted.
+inline constexpr size_t BROKEN_FILES_NAMED = 5;
+
+// What the box about a broken game folder names.
+struct broken_game_files {
+  std::vector<std::string> named;  // "missing: media\\logo.bik", at most BROKEN_FILES_NAMED
+  uint32_t more = 0;               // the rest
+};
+
+// Adds one problem check_game_folder reported (a game_file_problem; `path` with '/' between
+// names): "missing: " or, for a file of another size or digest, "damaged: ", with the path as
+// Windows writes it. A leftover of an interrupted import does the game no harm: not added.
+void add_broken_file(broken_game_files& files, int problem, const char* path);
+
+// The box's lines: the named files one to a line, then "... and %u more" when there are more.
+std::string broken_files_lines(const broken_game_files& files);
+
+// Candidates for the player's disc that the launcher looks at, at most: each is opened and its
+// executable hashed, and the player waits meanwhile.
+inline constexpr size_t MAX_DISC_CANDIDATES = 16;
+
+// 1 when a file named `name` may be a disc image the import reads: .iso, .xiso, .cci, .cso or
+// .zip, in any case.
+int disc_image_name(std::string_view name);
+
+// For a name of a later part of a split image ("x.2.iso", "x.10.cci"), its first part's name
+// ("x.1.iso"); empty for any other name.
+std::string first_part_name(std::string_view name);
+
+// The paths in `folder` (UTF-8) that may hold the player's disc, at most `limit`: image files
+// (disc_image_name; of a split image its first part only) and folders holding a top-level
+// default.xbe, in `folder` or in a folder directly in it, nothing deeper; never in "game", the
+// import's own output. Names are taken in byte order within each folder, so the same folder always
+// gives the same candidates.
+std::vector<std::string> disc_candidates(const char* folder, size_t limit);

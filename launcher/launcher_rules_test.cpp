@@ -1,8 +1,11 @@
 // The launcher's portable rules: kit and stamp files, the chosen file, the skip switch, the
-// progress text and throttle, the command lines.
+// progress text and throttle, the command lines, a broken game folder's lines, the disc
+// candidates beside the launcher.
 #include <gtest/gtest.h>
 
+#include "import.h"
 #include "launcher_rules.h"
+#include "paths.h"
 #include "testutil.h"
 
 namespace {
@@ -118,7 +121,6 @@ TEST(SkipSwitch, OnlyANonEmptyValueNotStartingWithZero) {
 
 TEST(Progress, LabelText) {
   const uint64_t mb = 1048576;
-  EXPECT_EQ(progress_label_text(0, 0, ""), "Copying your game files...\n\n\n\n0 of 0 MB (0%)");
   // No path: a ZIP archive's first reading, before any file is copied.
   EXPECT_EQ(progress_label_text(700 * mb, 7000 * mb, nullptr),
             "Reading the disc...\n\n\n\n700 of 7000 MB (10%)");
@@ -129,6 +131,7 @@ TEST(Progress, LabelText) {
   // 4.5 GB of game files: no overflow in the percentage.
   EXPECT_EQ(progress_label_text(4608 * mb - 1, 4608 * mb, "a"),
             "Copying your game files...\n\na\n\n4608 of 4608 MB (99%)");
+  EXPECT_EQ(progress_label_text(3 * mb, 3 * mb, IMPORT_FINISHING), "Writing the files to disk...");
   // The label's buffer holds 511 bytes; a long path is cut, not overrun.
   EXPECT_EQ(progress_label_text(1, 2, std::string(600, 'p').c_str()).size(), 511u);
 }
@@ -330,6 +333,62 @@ TEST(OneDrive, SyncedByARootOrByCloudAttributes) {
   for (const auto& c : cases)
     EXPECT_EQ(synced_by_onedrive(c.folder, c.attributes, c.roots), c.synced)
         << "case " << (&c - cases);
+}
+
+TEST(BrokenGame, FiveFilesNamedTheRestCounted) {
+  broken_game_files files;
+  EXPECT_EQ(broken_files_lines(files), "");
+  const std::pair<int, const char*> problems[] = {
+      {GAME_FILE_MISSING, "media/logo.bik"},
+      {GAME_FILE_LEFTOVER, "maps/a.map.part"},
+      {GAME_FILE_SHORT, "maps/sub/a.map"},
+      {GAME_FILE_LONG, "default.xbe"},
+      {GAME_FILE_DAMAGED, "d"},
+      {GAME_FILE_LEFTOVER, "import.lock"},
+      {GAME_FILE_MISSING, "e"},
+      {GAME_FILE_MISSING, "f"},
+      {GAME_FILE_SHORT, "g"},
+  };
+  for (const auto& [problem, path] : problems) add_broken_file(files, problem, path);
+  EXPECT_EQ(broken_files_lines(files),
+            "missing: media\\logo.bik\ndamaged: maps\\sub\\a.map\ndamaged: default.xbe\n"
+            "damaged: d\nmissing: e\n... and 2 more");
+}
+
+TEST(DiscBeside, ImageNamesAndSplitParts) {
+  struct {
+    const char* name;
+    int image;
+    const char* first_part;
+  } cases[] = {
+      {"Quillmoor.iso", 1, ""}, {"q.XISO", 1, ""},         {"q.Cci", 1, ""},
+      {"q.cso", 1, ""},         {"q.zip", 1, ""},          {".iso", 0, ""},
+      {"q.iso.txt", 0, ""},     {"q.isox", 0, ""},         {"qiso", 0, ""},
+      {"q.1.iso", 1, ""},       {"q.2.iso", 1, "q.1.iso"}, {"q.10.cci", 1, "q.1.cci"},
+      {"q v1.01.iso", 1, ""},   {"q.0.iso", 1, ""},        {"q.x2.iso", 1, ""},
+      {".2.iso", 1, ""},        {"q..iso", 1, ""},         {"readme.2.txt", 0, "readme.1.txt"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(disc_image_name(c.name), c.image) << c.name;
+    EXPECT_EQ(first_part_name(c.name), c.first_part) << c.name;
+  }
+}
+
+TEST(DiscBeside, CandidatesOneLevelDownAtMost) {
+  temp_dir dir;
+  for (const char* file :
+       {"b.iso", "A.CSO", "notes.txt", "split.1.cci", "split.2.cci", "lone v1.2.iso",
+        "rip/DEFAULT.XBE", "rip/maps/x.map", "zipped/q.zip", "zipped/deeper/q.iso",
+        "deeper/rip/default.xbe", "game/default.xbe", "game/q.iso", "GAME2/default.xbe"})
+    write_file(dir / file, "");
+  const std::string root = dir.path();
+  auto in = [&](const char* rel) { return join_out_path(root.c_str(), rel); };
+  std::vector<std::string> all = {in("A.CSO"), in("b.iso"), in("lone v1.2.iso"), in("split.1.cci"),
+                                  in("GAME2"), in("rip"),   in("zipped/q.zip")};
+  EXPECT_EQ(disc_candidates(root.c_str(), 16), all);
+  all.resize(5);
+  EXPECT_EQ(disc_candidates(root.c_str(), 5), all);
+  EXPECT_EQ(disc_candidates((dir / "missing").c_str(), 16), std::vector<std::string>{});
 }
 
 }  // namespace

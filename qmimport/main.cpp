@@ -59,7 +59,10 @@ std::string fixed_width(const char* text, size_t width) {
 
 void print_progress(uint64_t done, uint64_t total, const char* path, void*) {
   int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-  if (percent == last_percent) return;
+  // Once every file is written, the wait for the disk gets a line of its own.
+  const bool finishing = path && !*path;
+  if (finishing) path = "finishing: writing to disk...";
+  if (percent == last_percent && !finishing) return;
   // Called inside the import, which no exception may cross: without memory the line simply
   // stays as it was.
   try {

@@ -1,6 +1,9 @@
 // qmimport importing, as a process: the report, the progress line, the error line, and
 // imports that end abnormally (full disk, killed) without leaving a game folder that lies.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -8,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@
 #include "hostile_images.h"
 #include "image_writer.h"
 #include "import.h"
+#include "loop_mount.h"
 #include "messages.h"
 #include "paths.h"
 #include "proc_limits.h"
@@ -43,9 +48,10 @@ size_t utf8_chars(const std::string& text) {
   }));
 }
 
-// The progress line as written: "\r" + "  %3d%%  " + 48 characters per update, then "\n".
-// Checks its shape and returns the percentages shown, in order; those of a ZIP archive's
-// first reading ("reading the disc..."), which must come before the copy's, go to *reading.
+// The progress line as written: "\r" + "  %3d%%  " + 48 characters per update, then "\n";
+// the last update, at 100%, says the import waits for the disk. Checks its shape and returns
+// the percentages shown before that, in order; those of a ZIP archive's first reading
+// ("reading the disc..."), which must come before the copy's, go to *reading.
 std::vector<int> progress_updates(const std::string& err_before_report, std::string* last_path,
                                   std::vector<int>* reading = nullptr) {
   std::vector<int> percents;
@@ -63,6 +69,10 @@ std::vector<int> progress_updates(const std::string& err_before_report, std::str
     EXPECT_EQ(std::sscanf(seg.c_str(), "%d%%", &percent), 1);
     EXPECT_EQ(seg.substr(0, 2), "  ");
     EXPECT_EQ(seg.substr(5, 3), "%  ");
+    if (next == std::string::npos) {
+      EXPECT_EQ(seg.substr(2), "100%  finishing: writing to disk...                   ");
+      break;
+    }
     if (seg.compare(8, 19, "reading the disc...") == 0) {
       EXPECT_TRUE(reading && percents.empty()) << "a reading line where none belongs";
       if (reading) reading->push_back(percent);
@@ -70,7 +80,6 @@ std::vector<int> progress_updates(const std::string& err_before_report, std::str
       percents.push_back(percent);
       if (last_path) *last_path = seg.substr(8);
     }
-    if (next == std::string::npos) break;
     pos = next;
   }
   return percents;
@@ -468,6 +477,36 @@ TEST(ImportTool, KilledAtARandomMomentThenRerun) {
 
 // Ctrl+C, or a request to terminate, while a big file is copied: the tool stops at the next
 // chunk, leaves neither the executable nor a ".part" file, and says why.
+// Ctrl+C while the import waits for a slow disk, every file written: it still cancels, and
+// default.xbe never takes its name.
+TEST(ImportTool, InterruptedWhileFlushingIsCancelled) {
+  temp_dir dir;
+  ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
+  const std::string out = dir / "out";
+  const wanted_tree want(sample_tree());
+  auto all_copied = [&] {
+    for (const auto& [rel, bytes] : want.files)
+      if (rel != "default.xbe" &&
+          path_kind(join_out_path(out.c_str(), rel.c_str()).c_str(), nullptr) != PATH_FILE)
+        return false;
+    return true;
+  };
+  process_output r;
+  bool sent = false;
+  if (!run_process_signalled(sibling_exe("qmimport_sample"), {dir / "src", out}, SIGINT, all_copied,
+                             &r, &sent, {{"QM_FAULT_SLOW_SYNC_MS", "400"}}))
+    GTEST_SKIP() << "no signals to send on this platform";
+  ASSERT_TRUE(sent) << "the import ended before every file was copied";
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("finishing: writing to disk..."), std::string::npos) << r.err;
+  const std::string error = "\nqmimport: error -10: import cancelled\n";
+  ASSERT_GT(r.err.size(), error.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
+  EXPECT_TRUE(no_part_files(out));
+  EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), PATH_NONE);
+  EXPECT_EQ(path_kind(join_out_path(out.c_str(), IMPORT_LOCK_NAME).c_str(), nullptr), PATH_NONE);
+}
+
 TEST(ImportTool, InterruptedMidCopyIsCancelled) {
   const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
@@ -563,6 +602,57 @@ TEST(ImportTool, ListingErrorAndTooLittleSpace) {
   }
 }
 
+#ifndef _WIN32
+// Old files in the output free what they hold on their own file system: a sparse one its few
+// blocks, a hard-linked one nothing, so with room one byte short of a fresh import's need the
+// import is refused. A file system that reports no blocks at all (libfuse without statfs) is
+// not full.
+TEST(ImportTool, OldFilesFreeOnlyTheirOwnBlocks) {
+  enum old_kind { NONE, SPARSE, LINKED };
+  const disc_node tree = sample_tree();
+  const wanted_tree want(tree);
+  const uint64_t fresh = want.bytes + sample_xbe().size();  // the largest file once more
+  const struct {
+    old_kind old;  // the old copy's files but default.xbe, which frees nothing
+    std::pair<std::string, std::string> fault;
+  } cases[] = {
+      {SPARSE, {"QM_FAULT_FREE_BYTES", std::to_string(fresh - 1)}},
+      {LINKED, {"QM_FAULT_FREE_BYTES", std::to_string(fresh - 1)}},
+      {NONE, {"QM_FAULT_NO_BLOCKS", "1"}},
+  };
+  temp_dir dir;
+  const loop_mount disk(dir / "disk.img", dir / "disk", 16u << 20);
+  if (!disk.failure().empty()) GTEST_SKIP() << disk.failure();
+  ASSERT_TRUE(write_folder(dir / "src", tree));
+  for (const auto& c : cases) {
+    const std::string out = dir / numbered("disk/out", c.old);
+    for (const auto& [rel, bytes] : want.files) {
+      if (c.old == NONE || rel == "default.xbe") continue;
+      const std::string path = join_out_path(out.c_str(), rel.c_str());
+      write_file(path, c.old == SPARSE ? std::vector<uint8_t>{} : bytes);
+      ASSERT_EQ(c.old == SPARSE ? truncate(path.c_str(), static_cast<off_t>(bytes.size()))
+                                : link(path.c_str(), (path + ".kept").c_str()),
+                0);
+    }
+    const std::vector<std::string> before = list_tree(out);
+    process_output r;
+    ASSERT_TRUE(run_qmimport_with_faults({dir / "src", out}, {c.fault}, &r));
+    if (c.old == NONE) {
+      EXPECT_EQ(r.exit_code, 0) << r.err;
+      EXPECT_EQ(want.differences(out), "");
+      continue;
+    }
+    char error[400];
+    std::snprintf(error, sizeof error,
+                  "qmimport: error -8: not enough free space in %s: the import needs %.1f MB "
+                  "more, %.1f MB are free\n",
+                  out.c_str(), fresh / 1048576.0, (fresh - 1) / 1048576.0);
+    EXPECT_EQ(r.err, error) << c.old;
+    EXPECT_EQ(list_tree(out), before) << c.old << ": nothing written";
+  }
+}
+#endif
+
 // Images built to exhaust memory end in a status under a 256 MiB limit; out of memory itself
 // (a smaller limit) is a status too, named by the tool.
 TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
@@ -597,41 +687,67 @@ TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
 #ifndef _WIN32
 // Before default.xbe takes its name every file written is on the disk (one syncfs), and its
 // rename is made durable (an fsync of the folder) before the import reports success.
+// Every file written, and every folder the import made an entry in, is on the disk before
+// default.xbe takes its name: each one flushed itself, which reaches every file system,
+// FUSE ones included (a flush of the output's file system reaches neither them nor `maps`
+// linked to another disk, as here when the test may mount one).
 TEST(ImportTool, FilesAreOnTheDiskBeforeTheExecutableTakesItsName) {
   const std::string strace = "/usr/bin/strace";
   if (path_kind(strace.c_str(), nullptr) != PATH_FILE) GTEST_SKIP() << "no strace";
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
-  const std::string out = dir / "out", log = dir / "trace";
+  const std::string out = dir / "out", log = dir / "trace", other = dir / "other";
+  make_dirs(out.c_str());
+  // `maps` on a second file system, linked into the game folder.
+  const loop_mount other_disk(dir / "other.img", other, 16u << 20);
+  const bool mounted = other_disk.failure().empty();
+  if (mounted) {
+    make_dirs((other + "/maps").c_str());
+    ASSERT_EQ(symlink((other + "/maps").c_str(), (out + "/maps").c_str()), 0);
+  }
   process_output r =
-      // LeakSanitizer cannot run under ptrace.
-      run_process(strace, {"-f", "-qq", "-o", log, "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-                           "trace=syncfs,fsync,fdatasync,sync,rename,renameat,renameat2",
+      // LeakSanitizer cannot run under ptrace. -y names the file behind every descriptor.
+      run_process(strace, {"-f", "-qq", "-y", "-o", log, "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+                           "trace=fsync,fdatasync,rename,renameat,renameat2",
                            sibling_exe("qmimport_sample"), dir / "src", out});
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  // The calls in order, each as its name and, for renames, the name moved into place.
-  std::vector<std::string> calls;
+  // What was flushed before the executable took its name, by the real path behind it.
+  std::set<std::string> flushed;
+  bool renamed = false;
   for (const std::string& line : lines_of(read_text(log))) {
-    const size_t open = line.find('(');
-    const size_t name = line.find_last_of(' ', open) + 1;
-    if (open == std::string::npos || line.find(" = 0") == std::string::npos) continue;
-    std::string call = line.substr(name, open - name);
-    if (call.rfind("rename", 0) == 0) {
-      const size_t to = line.rfind(", \"");
-      call = "rename " + line.substr(to + 3, line.find('"', to + 3) - to - 3);
+    // A call the other thread interrupted is split in two lines; the tool's exit status says
+    // whether it succeeded.
+    if (line.find(" = 0") == std::string::npos && line.find("<unfinished") == std::string::npos)
+      continue;
+    if (line.find("rename") != std::string::npos &&
+        line.find(join_out_path(out.c_str(), "default.xbe") + "\"") != std::string::npos) {
+      renamed = true;
+      break;
     }
-    calls.push_back(call);
+    const size_t open = line.find("sync(");
+    const size_t from = line.find('<', open), to = line.find('>', from);
+    if (open != std::string::npos && from != std::string::npos && to != std::string::npos)
+      flushed.insert(line.substr(from + 1, to - from - 1));
   }
-  const std::string xbe = "rename " + join_out_path(out.c_str(), "default.xbe");
-  const size_t at = std::find(calls.begin(), calls.end(), xbe) - calls.begin();
-  ASSERT_LT(at, calls.size()) << "no rename of the executable traced";
-  size_t synced = at;
-  for (size_t i = 0; i < at; ++i)
-    if (calls[i] == "syncfs") synced = i;
-  ASSERT_LT(synced, at) << "no syncfs before the executable's rename";
-  for (size_t i = synced; i < at; ++i) EXPECT_NE(calls[i].substr(0, 7), "rename ") << calls[i];
-  EXPECT_NE(std::find(calls.begin() + at, calls.end(), "fsync"), calls.end())
-      << "the rename is not flushed";
+  ASSERT_TRUE(renamed) << "no rename of the executable traced";
+  auto real = [&](const std::string& rel) {
+    char buf[PATH_MAX];
+    const std::string p = join_out_path(out.c_str(), rel.c_str());
+    return realpath(p.c_str(), buf) ? std::string(buf) : p;
+  };
+  const wanted_tree want(sample_tree());
+  for (const auto& [rel, bytes] : want.files) {
+    const std::string path = rel == "default.xbe" ? real("") + "/default.xbe.part" : real(rel);
+    EXPECT_EQ(flushed.count(path), 1u) << path << " not flushed";
+  }
+  for (const std::string& rel : want.paths) {
+    if (rel.back() == '/') {
+      EXPECT_EQ(flushed.count(real(rel.substr(0, rel.size() - 1))), 1u) << rel << " not flushed";
+    }
+  }
+  EXPECT_EQ(flushed.count(real("")), 1u) << "the game folder is not flushed";
+  if (!mounted)
+    GTEST_SKIP() << "flushes checked, without a second file system: " << other_disk.failure();
 }
 #endif
 

@@ -8,6 +8,8 @@
 //                                         entry count
 //   qmbench sha256 <file>                 prints the file's digest as the import computes
 //                                         it (sha256_file)
+//   qmbench sha256-portable <file>        the same with the portable code, as on a processor
+//                                         without the SHA extensions
 //   qmbench passes <archive.zip> <out>    imports the zipped image into <out> and prints how
 //                                         many times it inflated the image: every byte the
 //                                         first pass and the reads inflated, over its size
@@ -51,6 +53,7 @@ int usage() {
                "       qmbench many <out.iso> <entries>\n"
                "       qmbench list <image>\n"
                "       qmbench sha256 <file>\n"
+               "       qmbench sha256-portable <file>\n"
                "       qmbench shape big-then-small|small-then-big|mixed <out.iso> <out-folder>"
                " <big> <small> <folders>\n"
                "       qmbench forms <out-base> <out-folder> <split-bytes>\n"
@@ -364,7 +367,8 @@ int main(int argc, char** argv) {
   }
   // `qmimport --check` is no probe of the digest alone: for a file that is not the supported
   // build it reads the file a second time, looking for the media patch.
-  if (mode == "sha256" && argc == 3) {
+  if ((mode == "sha256" || mode == "sha256-portable") && argc == 3) {
+    if (mode == "sha256-portable") sha256_use_hardware(0);
     uint8_t digest[32];
     if (sha256_file(argv[2], digest) != 0) {
       std::fprintf(stderr, "qmbench: cannot read %s\n", argv[2]);

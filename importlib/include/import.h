@@ -53,6 +53,10 @@ struct import_result {
 // read (every few MiB, then done == total), and the copy's calls start again from 0.
 typedef void (*progress_fn)(uint64_t done, uint64_t total, const char* path, void* user);
 
+// The `path` progress_fn receives once every file is written, while the import waits until
+// they are all on the disk (on a slow USB stick, most of the time): done equals total.
+inline constexpr char IMPORT_FINISHING[] = "";
+
 // Imports `source` (UTF-8 path of a disc image or a folder) into the folder `out` (created
 // with its parents if missing). `progress` and `result` may be null. Synchronous; returns
 // IMPORT_OK or a negative import_error, with result->message explaining any failure but -9.

@@ -27,14 +27,20 @@ FILE* open_utf8(const char* path, const char* mode);
 // that appeared under the name meanwhile. Null on failure.
 FILE* create_new_utf8(const char* path);
 
-// Makes the bytes written to `f` durable where the system flushes file by file (Windows, and
-// POSIX systems without syncfs); nothing on Linux, where flush_file_system does it for all of
-// them at once. 0 or -1.
+// Called once all of a file's bytes are written to `f`. On Linux it starts their writeback
+// without waiting for it (sync_file_range), so that sync_file later finds the work done; on
+// other POSIX systems and on Windows it makes them durable (fsync, FlushFileBuffers). 0 or -1.
 int flush_written_file(FILE* f);
 
-// Makes every file written so far on the file system holding `folder` durable: one syncfs on
-// Linux; nothing elsewhere, where flush_written_file flushed each file. 0 or -1.
-int flush_file_system(const char* folder);
+// Waits until the file at `path` (written and closed) is on stable storage, on whatever file
+// system holds it: an fdatasync of it on POSIX, which also reaches FUSE file systems and
+// folders linked to other disks, where a syncfs or sync of the output's file system reaches
+// nothing. Nothing on Windows, where flush_written_file did it. 0 or -1.
+int sync_file(const char* path);
+
+// Makes the entries created or renamed in the folder `path` durable: an fsync of the folder on
+// POSIX; nothing on Windows, where renames are written through. 0 or -1.
+int sync_folder(const char* path);
 
 // Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
 int seek_to(FILE* f, uint64_t offset);
@@ -51,11 +57,24 @@ enum path_type : int {
   PATH_NONE = 0,    // does not exist or cannot be queried
   PATH_FILE = 1,    // a regular file
   PATH_FOLDER = 2,  // a folder
+  PATH_OTHER = 3,   // exists but is neither: a pipe, a socket, a device (POSIX only)
 };
 
 // What `path` names. When not PATH_NONE and `size_out` is non-null, stores the 64-bit size
-// (0 for a folder). Links are followed: the kind and size are the target's.
+// (0 for anything but a file). Links are followed: the kind and size are the target's.
 path_type path_kind(const char* path, uint64_t* size_out);
+
+// What a regular file takes on its volume: the bytes allocated to it (a sparse file's holes
+// take none) and how many names link to it.
+struct file_space {
+  uint64_t allocated = 0;
+  uint64_t links = 0;
+};
+
+// The space of the regular file named `path`, a link there not followed: replacing the name
+// replaces the link, not its target. 0, or -1 when `path` is not a regular file or cannot be
+// queried.
+int file_space_of(const char* path, file_space* out);
 
 // Creates one folder; 0 if created or already a folder, else -1.
 int make_dir(const char* path);
@@ -93,7 +112,8 @@ int identity_of(const char* path, file_identity* out);
 // reading of the same file. 0 or -1.
 int last_write_of(const char* path, uint64_t* stamp);
 
-// Bytes available to this user on the volume of `path` (a folder that exists). 0 or -1.
+// Bytes available to this user on the volume of `path` (a folder that exists). 0, or -1 when
+// that cannot be learnt, which includes a file system that reports no blocks at all.
 int free_space(const char* path, uint64_t* bytes_out);
 
 // An exclusive lock on a file, for one writer at a time: held until unlock() or destruction,

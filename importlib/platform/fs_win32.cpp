@@ -79,9 +79,10 @@ int flush_written_file(FILE* f) {
   return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) ? 0 : -1;
 }
 
-// Windows has no flush of a whole volume for ordinary users: every file was flushed before
-// its rename (flush_written_file).
-int flush_file_system(const char*) { return 0; }
+// Every file was flushed before its rename (flush_written_file), and renames are written
+// through: nothing is left to wait for.
+int sync_file(const char*) { return 0; }
+int sync_folder(const char*) { return 0; }
 
 int seek_to(FILE* f, uint64_t offset) {
   if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
@@ -105,6 +106,25 @@ path_type path_kind(const char* path, uint64_t* size_out) {
   }
   if (size_out) *size_out = size;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PATH_FOLDER : PATH_FILE;
+}
+
+int file_space_of(const char* path, file_space* out) {
+  std::wstring w = utf8_to_wide(path);
+  if (w.empty()) return -1;
+  // The name's own file, a link there not followed: a move over the name replaces the link.
+  kernel_handle h(CreateFileW(
+      w.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_STANDARD_INFO standard;
+  if (!h || !GetFileInformationByHandle(h.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      !GetFileInformationByHandleEx(h.get(), FileStandardInfo, &standard, sizeof standard))
+    return -1;
+  // The clusters the file holds: less than its size when sparse or compressed.
+  out->allocated = static_cast<uint64_t>(standard.AllocationSize.QuadPart);
+  out->links = standard.NumberOfLinks;
+  return 0;
 }
 
 int make_dir(const char* path) {
@@ -163,8 +183,9 @@ int free_space(const char* path, uint64_t* bytes_out) {
   std::wstring w = utf8_to_wide(path);
   // A share root is only understood with its trailing separator; any folder path can take one.
   if (!w.empty() && w.back() != L'\\' && w.back() != L'/') w += L'\\';
-  ULARGE_INTEGER available;
-  if (w.empty() || !GetDiskFreeSpaceExW(w.c_str(), &available, nullptr, nullptr)) return -1;
+  ULARGE_INTEGER available, total;
+  if (w.empty() || !GetDiskFreeSpaceExW(w.c_str(), &available, &total, nullptr)) return -1;
+  if (total.QuadPart == 0) return -1;  // a file system that does not say: unknown, not full
   *bytes_out = available.QuadPart;
   return 0;
 }

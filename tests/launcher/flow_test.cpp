@@ -64,6 +64,18 @@ std::string not_writable(const std::string& folder) {
       "Documents\\Games) and start it there.";
   return text;
 }
+std::string found_disc(const std::string& path) {
+  return "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nYour disc was found "
+         "next to this program:\n\n" +
+         path +
+         "\n\nImport it now? The files the game needs (about 4.5 GB) are copied into the 'game' "
+         "folder. Choose No to pick another file.";
+}
+std::string broken_game(const std::string& lines) {
+  return "Some of your game files are missing or damaged:\n\n" + lines +
+         "\n\nImport your disc again? Your disc is copied into the 'game' folder again; nothing "
+         "else of yours is changed.";
+}
 std::string synced_by_onedrive(const std::string& folder) {
   std::string text = "This folder is synced by OneDrive:\n\n";
   text += folder;
@@ -128,8 +140,10 @@ class release {
   const std::string& root() const { return root_; }
   const std::string& base() const { return base_.path(); }
 
+  // The sample disc's game files as an import leaves them, with `xbe` as the executable.
   void put_game_files(const std::vector<uint8_t>& xbe = sample_xbe()) {
-    write_file(path("game\\default.xbe"), xbe);
+    for (const auto& [rel, data] : wanted_tree(sample_tree()).files)
+      write_file(path("game\\" + rel), rel == "default.xbe" ? xbe : data);
   }
   // A game program built earlier from kit `stamp`.
   void put_built_game(const std::string& stamp = "1.2\r\n") {
@@ -463,6 +477,7 @@ void choose_in_dialog(release& r, const std::string& source) {
 // makes the import last long enough to be watched; the worker is frozen for the screenshot so
 // that it shows the import mid-way.
 TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
+  without_disc_list no_list;  // a big file the sample disc does not have
   const size_t BIG = 192u << 20;
   disc_node tree = sample_tree();
   for (disc_node& child : tree.children)
@@ -678,6 +693,7 @@ TEST(LauncherFlow, RetryBoxNamesTheChosenPathExactly) {
 // Cancel then shows "Cancelling..." and greys the button while the copy winds down; the
 // first question comes back, no retry box, and no executable and no ".part" file stay.
 TEST(LauncherFlow, ProgressWindowScalesAndCancels) {
+  without_disc_list no_list;  // logo.bik of 3 GiB, not the sample disc's size
   temp_dir discs;
   const std::string iso = discs / "Quillmoor (Redump).iso";
   image_options options;
@@ -820,6 +836,102 @@ TEST(LauncherFlow, OneDriveFolderWarnsBeforeAnImport) {
       EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), FIRST_QUESTION);
     }
     EXPECT_EQ(r.launcher.wait_exit(), 1);
+  }
+}
+
+// Game files cut short or deleted since the import: the player is told which before the game
+// starts, and may import the disc again over them; the switch that skips the executable's
+// check skips this one too.
+TEST(LauncherFlow, BrokenGameFolderOffersTheImportAgain) {
+  temp_dir discs;
+  const std::string iso = discs / "Quillmoor.iso";
+  ASSERT_TRUE(write_image(iso, sample_tree()));
+  struct {
+    std::vector<const char*> deleted;  // besides maps\shared.map, cut to half its size
+    std::optional<std::string> skip;
+    int answer;  // to the box; 0: none comes
+    const char* lines;
+  } cases[] = {
+      {{"media\\logo.bik"},
+       std::nullopt,
+       IDCANCEL,
+       "damaged: maps\\shared.map\nmissing: media\\logo.bik"},
+      {{"maps\\Empty.dat", "maps\\level01.map", "maps\\sub\\deep.bin", "media\\logo.bik",
+        "media\\ui\\font.bin"},
+       std::nullopt,
+       IDOK,
+       "missing: maps\\Empty.dat\nmissing: maps\\level01.map\ndamaged: maps\\shared.map\n"
+       "missing: maps\\sub\\deep.bin\nmissing: media\\logo.bik\n... and 1 more"},
+      {{"media\\logo.bik"}, "1", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    release r;
+    r.put_game_files();
+    r.put_built_game();
+    std::vector<uint8_t> cut = read_file(r.path("game\\maps\\shared.map"));
+    cut.resize(cut.size() / 2);
+    write_file(r.path("game\\maps\\shared.map"), cut);
+    for (const char* rel : c.deleted) remove_tree(r.path(std::string("game\\") + rel));
+    ASSERT_TRUE(r.start(L"-w", c.skip));
+    if (c.answer) {
+      EXPECT_EQ(r.answer("Quillmoor", c.answer, c.answer == IDCANCEL ? "broken-game" : ""),
+                broken_game(c.lines));
+    }
+    if (c.answer == IDOK) {
+      HWND dialog = wait_window(r.launcher, DIALOG_TITLE);  // no first question before it
+      ASSERT_TRUE(dialog);
+      ASSERT_TRUE(choose_file(dialog, iso));
+    }
+    const bool started = c.answer != IDCANCEL;
+    EXPECT_EQ(r.launcher.wait_exit(), started ? 0 : 1);
+    EXPECT_EQ(started ? wait_game_log(r) : r.log("game_log.txt"),
+              started ? game_log_for(r, "-w") : "");
+    // Verified before the import and again after it.
+    EXPECT_EQ(r.launcher.err(), c.skip             ? SKIPPED
+                                : c.answer == IDOK ? std::string(VERIFIED) + VERIFIED
+                                                   : VERIFIED);
+    if (c.answer == IDOK) {
+      EXPECT_EQ(wanted_tree(sample_tree()).differences(r.path("game")), "");
+    }
+  }
+}
+
+// The player's disc put beside the launcher: offered in place of the first question when it is
+// the one thing there that holds the supported game; otherwise the question is the usual one.
+TEST(LauncherFlow, DiscBesideTheLauncher) {
+  disc_node wrong = sample_tree();
+  for (disc_node& child : wrong.children)
+    if (child.name == "default.xbe") child.data[4096] ^= 0x01;
+  struct {
+    std::vector<const char*> images;  // "rip": an extracted copy; "other.iso": a wrong disc
+    const char* offered;              // null: the usual question
+    int answer;
+  } cases[] = {
+      {{"Quillmoor.iso"}, "Quillmoor.iso", IDYES}, {{"Quillmoor.iso"}, "Quillmoor.iso", IDNO},
+      {{"rip", "other.iso"}, "rip", IDYES},        {{"a.iso", "b.xiso"}, nullptr, IDCANCEL},
+      {{"other.iso"}, nullptr, IDCANCEL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.images[0]);
+    release r;
+    r.put_built_game();
+    for (const std::string name : c.images) {
+      ASSERT_TRUE(name == "rip"
+                      ? write_folder(r.path(name), sample_tree())
+                      : write_image(r.path(name), name == "other.iso" ? wrong : sample_tree()));
+    }
+    ASSERT_TRUE(r.start());
+    const std::string offer = c.offered ? found_disc(r.path(c.offered)) : FIRST_QUESTION;
+    EXPECT_EQ(r.answer("Quillmoor", c.answer, c.answer == IDNO ? "found-disc" : ""), offer);
+    if (c.answer == IDNO) {  // the dialog; cancelled, the offer again
+      HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
+      ASSERT_TRUE(dialog);
+      ASSERT_TRUE(press(dialog, IDCANCEL));
+      EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), offer);
+    }
+    EXPECT_EQ(r.launcher.wait_exit(), c.answer == IDYES ? 0 : 1);
+    EXPECT_EQ(wanted_tree(sample_tree()).differences(r.path("game")) == "", c.answer == IDYES);
   }
 }
 

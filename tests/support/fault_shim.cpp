@@ -2,9 +2,14 @@
 // test (LD_PRELOAD; POSIX only) and switched on by its environment:
 //   QM_FAULT_READDIR=1      every readdir fails with EIO, as on a failing drive
 //   QM_FAULT_FREE_BYTES=N   statvfs reports N bytes available to the user
+//   QM_FAULT_NO_BLOCKS=1    statvfs reports every block count 0, as libfuse does for a
+//                           file system without statfs
+//   QM_FAULT_SLOW_SYNC_MS=N every fsync and fdatasync takes N ms more, as on a slow stick
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/statvfs.h>
+
+#include <time.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -33,10 +38,25 @@ int faked_statvfs(const char* path, Stat* st, const char* name) {
     st->f_frsize = 1;  // so that any byte count is exact
     st->f_bavail = std::strtoull(free_bytes, nullptr, 10);
   }
+  if (status == 0 && std::getenv("QM_FAULT_NO_BLOCKS"))
+    st->f_blocks = st->f_bfree = st->f_bavail = 0;
   return status;
 }
 
+template <typename Sync>
+int slow_sync(int fd, const char* name) {
+  if (const char* ms = std::getenv("QM_FAULT_SLOW_SYNC_MS")) {
+    const long n = std::strtol(ms, nullptr, 10);
+    const struct timespec wait = {n / 1000, (n % 1000) * 1000000};
+    nanosleep(&wait, nullptr);
+  }
+  return next<Sync>(name)(fd);
+}
+
 }  // namespace
+
+extern "C" int fsync(int fd) { return slow_sync<int (*)(int)>(fd, "fsync"); }
+extern "C" int fdatasync(int fd) { return slow_sync<int (*)(int)>(fd, "fdatasync"); }
 
 // Both names: which one a program calls depends on how it was built (_FILE_OFFSET_BITS).
 extern "C" struct dirent* readdir(DIR* dir) {

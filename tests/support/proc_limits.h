@@ -30,9 +30,11 @@ bool run_process_file_limited(const std::string& exe, const std::vector<std::str
 // Like run_process, but sends the program `signal_number` once `armed()` first returns true
 // (polled every 0.2 ms), unless it has ended by then; *sent says whether it went out. False,
 // with nothing run, where unsupported.
+// With `faults` (environment variables), the faults of fault_shim.cpp are preloaded into it.
 bool run_process_signalled(const std::string& exe, const std::vector<std::string>& args,
                            int signal_number, const std::function<bool()>& armed,
-                           process_output* result, bool* sent);
+                           process_output* result, bool* sent,
+                           const std::vector<std::pair<std::string, std::string>>& faults = {});
 
 // Like run_process, with the program's address space limited to `max_bytes`, so that an
 // allocation past it fails. False, with nothing run, where the platform has no such limit or

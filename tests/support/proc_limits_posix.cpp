@@ -33,11 +33,27 @@ bool run_process_file_limited(const std::string& exe, const std::vector<std::str
   return true;
 }
 
+namespace {
+
+// In the child, before the program replaces it: the shim preloaded, its faults switched on.
+void preload_faults(const std::vector<std::pair<std::string, std::string>>& faults) {
+  setenv("LD_PRELOAD", (exe_dir() + "/libqm_fault_shim.so").c_str(), 1);
+  // The sanitizers' runtime wants to come first among the libraries; the shim does.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+  for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
+}
+
+}  // namespace
+
 bool run_process_signalled(const std::string& exe, const std::vector<std::string>& args,
                            int signal_number, const std::function<bool()>& armed,
-                           process_output* result, bool* sent) {
+                           process_output* result, bool* sent,
+                           const std::vector<std::pair<std::string, std::string>>& faults) {
   *sent = false;
-  *result = run_process_prepared(exe, args, {}, [&](int pid) {
+  std::function<void()> in_child;
+  if (!faults.empty()) in_child = [&] { preload_faults(faults); };
+  *result = run_process_prepared(exe, args, in_child, [&](int pid) {
     const struct timespec tick = {0, 200 * 1000};
     while (!armed()) {
       // Ended already? Asked without reaping it: the caller waits for it afterwards.
@@ -69,15 +85,8 @@ bool run_process_memory_limited(const std::string& exe, const std::vector<std::s
 bool run_qmimport_with_faults(const std::vector<std::string>& args,
                               const std::vector<std::pair<std::string, std::string>>& faults,
                               process_output* result) {
-  const std::string shim = exe_dir() + "/libqm_fault_shim.so";
-  *result = run_process_prepared(sibling_exe("qmimport_sample"), args, [&] {
-    setenv("LD_PRELOAD", shim.c_str(), 1);
-    // The sanitizers' runtime wants to come first among the libraries; the shim does.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(),
-           1);
-    for (const auto& [name, value] : faults) setenv(name.c_str(), value.c_str(), 1);
-  });
+  *result =
+      run_process_prepared(sibling_exe("qmimport_sample"), args, [&] { preload_faults(faults); });
   return true;
 }
 

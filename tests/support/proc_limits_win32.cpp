@@ -7,7 +7,8 @@ bool run_process_file_limited(const std::string&, const std::vector<std::string>
 }
 
 bool run_process_signalled(const std::string&, const std::vector<std::string>&, int,
-                           const std::function<bool()>&, process_output*, bool*) {
+                           const std::function<bool()>&, process_output*, bool*,
+                           const std::vector<std::pair<std::string, std::string>>&) {
   return false;
 }
 

@@ -1,14 +1,15 @@
-#include "verifier.h"
+#include "finisher.h"
 
 #include <cstring>
 #include <new>
 #include <system_error>
 
+#include "fs.h"
 #include "import.h"
 #include "manifest.h"
 #include "sha256.h"
 
-verifier::~verifier() {
+finisher::~finisher() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     closing_ = true;
@@ -18,7 +19,7 @@ verifier::~verifier() {
   if (thread_.joinable()) thread_.join();
 }
 
-void verifier::start(const std::atomic<int>* cancel) {
+void finisher::start(const std::atomic<int>* cancel) {
   cancel_ = cancel;
   try {
     thread_ = std::thread([this] { run(); });
@@ -28,7 +29,7 @@ void verifier::start(const std::atomic<int>* cancel) {
   }
 }
 
-void verifier::add(const std::string& path, const std::string& rel_path,
+void finisher::add(const std::string& path, const std::string& rel_path,
                    const manifest_file* expected) {
   job j{path, rel_path, expected};
   if (!threaded_) {
@@ -42,7 +43,7 @@ void verifier::add(const std::string& path, const std::string& rel_path,
   wake_.notify_one();
 }
 
-void verifier::run() {
+void finisher::run() {
   for (;;) {
     job j;
     {
@@ -57,26 +58,34 @@ void verifier::run() {
       check(j);
     } catch (const std::bad_alloc&) {
       std::lock_guard<std::mutex> lock(mu_);
-      if (unreadable_.empty()) unreadable_ = j.path;
+      if (failure_.empty()) failure_ = "cannot read back " + j.path + " (out of memory)";
     }
   }
 }
 
-void verifier::check(const job& j) {
-  uint8_t digest[32];
+void finisher::check(const job& j) {
   char hex[65] = "";
-  const bool read = sha256_file(j.path.c_str(), digest) == 0;
-  if (read) digest_to_hex(digest, hex);
+  bool read = true;
+  if (j.expected) {
+    uint8_t digest[32];
+    read = sha256_file(j.path.c_str(), digest) == 0;
+    if (read) digest_to_hex(digest, hex);
+  }
+  // Its writeback started when the copy closed it: this wait mostly finds it done.
+  const bool durable = read && sync_file(j.path.c_str()) == 0;
   std::lock_guard<std::mutex> lock(mu_);
-  if (!read) {
-    if (unreadable_.empty()) unreadable_ = j.path;
+  if (!read || !durable) {
+    if (failure_.empty())
+      failure_ = (read ? "cannot flush " + j.path + " to the disk" : "cannot read back " + j.path) +
+                 " (disk error?)";
     return;
   }
+  if (!j.expected) return;
   ++verified_;
   if (std::strcmp(hex, j.expected->sha256) != 0) damaged_.push_back(j.rel_path);
 }
 
-int verifier::finish(std::vector<std::string>* damaged, uint32_t* verified, std::string* message) {
+int finisher::wait(std::vector<std::string>* damaged, uint32_t* verified, std::string* message) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     closing_ = true;
@@ -84,8 +93,8 @@ int verifier::finish(std::vector<std::string>* damaged, uint32_t* verified, std:
   wake_.notify_all();
   if (thread_.joinable()) thread_.join();
   if (cancel_ && cancel_->load() != 0) return IMPORT_ERR_CANCELLED;
-  if (!unreadable_.empty()) {
-    *message = "cannot read back " + unreadable_ + " (disk error?)";
+  if (!failure_.empty()) {
+    *message = failure_;
     return IMPORT_ERR_OUTPUT_IO;
   }
   *damaged = std::move(damaged_);
