@@ -11,9 +11,9 @@ struct signature {
   const char* line;
 };
 
-// Each format's own mark, as its writers put it at the start of every file.
+// Each format's own mark, as its writers put it at the start of every file. ZIP archives
+// are read (zip_reader.h): what is wrong with one is said by the archive's own messages.
 const signature SIGNATURES[] = {
-    {0, "PK\x03\x04", 4, "This file is a ZIP archive: extract the disc image from it first."},
     {0, "7z\xBC\xAF\x27\x1C", 6,
      "This file is a 7-Zip archive: extract the disc image from it first."},
     // RAR 1.5 to 4 follow with 00, RAR 5 with 01 00: the common six bytes cover both.

@@ -23,7 +23,7 @@ TEST(FormatHint, NamesTheFormat) {
     size_t len;  // bytes handed over
     std::string line;
   } cases[] = {
-      {0, "PK\x03\x04", FORMAT_HINT_BYTES, archive_line("ZIP")},
+      {0, "PK\x03\x04", FORMAT_HINT_BYTES, ""},  // read as an archive, never hinted at
       {0, "7z\xBC\xAF\x27\x1C", FORMAT_HINT_BYTES, archive_line("7-Zip")},
       {0, std::string("Rar!\x1A\x07\x00", 7), FORMAT_HINT_BYTES, archive_line("RAR")},
       {0, "Rar!\x1A\x07\x01", FORMAT_HINT_BYTES, archive_line("RAR")},

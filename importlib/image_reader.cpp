@@ -6,18 +6,28 @@
 #include "import.h"
 #include "split_names.h"
 #include "stored_image.h"
+#include "zip_reader.h"
 
 namespace {
 
 // Wraps the stored bytes in the reader their first bytes call for.
 int choose_reader(std::unique_ptr<stored_image> stored, std::unique_ptr<image_reader>* image,
-                  std::string* message) {
+                  std::string* message, const image_open_options& options) {
   uint8_t head[4];
-  const int kind =
-      stored->size() >= sizeof head && stored->read(0, head, sizeof head, message) == IMPORT_OK
-          ? compressed_kind_of(head, sizeof head)
-          : COMPRESSED_NONE;
+  const bool have_head =
+      stored->size() >= sizeof head && stored->read(0, head, sizeof head, message) == IMPORT_OK;
   message->clear();
+  if (have_head && is_zip_archive(head, sizeof head)) {
+    zip_open_options zip_options;
+    zip_options.progress = options.progress;
+    zip_options.user = options.user;
+    zip_options.cancel = options.cancel;
+    auto zip = std::make_unique<zip_reader>();
+    const int status = zip->open(std::move(stored), zip_options, message);
+    if (status == IMPORT_OK) *image = std::move(zip);
+    return status;
+  }
+  const int kind = have_head ? compressed_kind_of(head, sizeof head) : COMPRESSED_NONE;
   if (kind == COMPRESSED_NONE) {
     const int cut = stored->check_cut_evenly(message);
     if (cut == IMPORT_OK) *image = std::move(stored);
@@ -31,8 +41,8 @@ int choose_reader(std::unique_ptr<stored_image> stored, std::unique_ptr<image_re
 
 }  // namespace
 
-int open_image_reader(const char* path, std::unique_ptr<image_reader>* image,
-                      std::string* message) {
+int open_image_reader(const char* path, std::unique_ptr<image_reader>* image, std::string* message,
+                      const image_open_options& options) {
   image->reset();
   message->clear();
   try {
@@ -41,7 +51,7 @@ int open_image_reader(const char* path, std::unique_ptr<image_reader>* image,
     if (status != IMPORT_OK) return status;
     auto stored = std::make_unique<stored_image>();
     if ((status = stored->open(names, message)) != IMPORT_OK) return status;
-    return choose_reader(std::move(stored), image, message);
+    return choose_reader(std::move(stored), image, message, options);
   } catch (const std::bad_alloc&) {
     message->clear();
     return IMPORT_ERR_NO_MEMORY;
@@ -49,14 +59,14 @@ int open_image_reader(const char* path, std::unique_ptr<image_reader>* image,
 }
 
 int open_image_streams(std::vector<unique_file> files, const std::vector<uint64_t>& sizes,
-                       const char* name, std::unique_ptr<image_reader>* image,
-                       std::string* message) {
+                       const char* name, std::unique_ptr<image_reader>* image, std::string* message,
+                       const image_open_options& options) {
   image->reset();
   message->clear();
   try {
     auto stored = std::make_unique<stored_image>();
     stored->adopt(std::move(files), sizes, name);
-    return choose_reader(std::move(stored), image, message);
+    return choose_reader(std::move(stored), image, message, options);
   } catch (const std::bad_alloc&) {
     message->clear();
     return IMPORT_ERR_NO_MEMORY;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -47,6 +48,18 @@ TEST(ImageReader, EveryFormReadsLikeThePlainImage) {
     uint8_t byte;
     EXPECT_EQ(reader.read(n, &byte, 1, &message), IMPORT_ERR_SOURCE_IO) << form.what;
     EXPECT_EQ(message, "") << "past the end is the caller's to word";
+    // The bytes stored as they are read go to the in-kernel copy, up to the image's end and
+    // not into a ZIP archive's directory after it.
+    FILE* file = nullptr;
+    uint64_t at = 0, avail = 0;
+    const bool as_stored = form.format[0] == '\0' || form.form == image_form::zip_stored;
+    ASSERT_EQ(reader.stored_span(n - 10, &file, &at, &avail), as_stored) << form.what;
+    if (!as_stored) continue;
+    EXPECT_EQ(avail, 10u) << form.what;
+    std::vector<uint8_t> tail(10);
+    ASSERT_EQ(seek_to(file, at), 0);
+    ASSERT_EQ(std::fread(tail.data(), 1, tail.size(), file), tail.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), plain.end() - 10)) << form.what;
   }
 }
 

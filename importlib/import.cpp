@@ -86,11 +86,31 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
   return IMPORT_ERR_OUTPUT_IO;
 }
 
+// `text` into `out` (`size` bytes), cut between UTF-8 sequences when it does not fit.
+void copy_whole_characters(char* out, size_t size, const std::string& text) {
+  size_t n = text.size() < size ? text.size() : size - 1;
+  if (n < text.size())
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
 // Opens the disc image at `source` into ctx->image, records its form in the result and lists
-// its volume. *has_default_xex tells whether its top level holds an Xbox 360 executable.
-int list_image(import_context* ctx, const char* source, bool* has_default_xex) {
+// its volume. A ZIP archive's first reading reports to the job's progress (with a null path)
+// and stops at its cancel flag. *has_default_xex tells whether its top level holds an Xbox
+// 360 executable.
+int list_image(import_context* ctx, copy_job* job, const char* source, bool* has_default_xex) {
+  image_open_options options;
+  options.cancel = job->cancel;
+  if (job->progress) {
+    options.user = job;
+    options.progress = [](uint64_t done, uint64_t total, void* user) {
+      const copy_job* j = static_cast<const copy_job*>(user);
+      j->progress(done, total, nullptr, j->user);
+    };
+  }
   std::string message;
-  const int status = open_image_reader(source, &ctx->image, &message);
+  const int status = open_image_reader(source, &ctx->image, &message, options);
   if (status != IMPORT_OK) {
     if (!message.empty()) set_import_error(ctx->result, "%s", message.c_str());
     return status;
@@ -98,6 +118,8 @@ int list_image(import_context* ctx, const char* source, bool* has_default_xex) {
   ctx->result->image_parts = static_cast<uint32_t>(ctx->image->part_count());
   std::snprintf(ctx->result->image_format, sizeof ctx->result->image_format, "%s",
                 ctx->image->format());
+  copy_whole_characters(ctx->result->image_entry, sizeof ctx->result->image_entry,
+                        ctx->image->entry_name());
   // Players pick the wrong part of a split image: no volume starts there.
   std::string hint = first_part_of(source);
   if (!hint.empty()) hint = "This is a later part of a split image: choose " + hint + " instead.";
@@ -178,7 +200,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     result->is_disc_image = 0;
     status = folder_list(ctx, source);
   } else {
-    status = list_image(ctx, source, &has_default_xex);
+    status = list_image(ctx, job, source, &has_default_xex);
   }
   if (status == IMPORT_OK) status = refuse_case_twins(ctx);
   if (status != IMPORT_OK) return status;

@@ -27,6 +27,8 @@
 #include "sha256.h"
 #include "testutil.h"
 #include "wanted_tree.h"
+#include "zip_image.h"
+#include "zip_writer.h"
 
 namespace {
 
@@ -34,8 +36,19 @@ struct progress_trace {
   uint64_t calls = 0, last_done = 0, total = 0;
   bool monotonic = true, total_fixed = true;
   const char* last_path = nullptr;
+  // A ZIP archive's first reading (no path): its calls, whether one came after the copy's
+  // first, and the last one's figures.
+  uint64_t reading_calls = 0, reading_done = 0, reading_total = 0;
+  bool read_after_copy = false;
   static void record(uint64_t done, uint64_t total, const char* path, void* user) {
     auto* t = static_cast<progress_trace*>(user);
+    if (!path) {
+      t->read_after_copy |= t->calls > 0;
+      ++t->reading_calls;
+      t->reading_done = done;
+      t->reading_total = total;
+      return;
+    }
     t->last_path = path;
     if (t->calls > 0 && (done < t->last_done)) t->monotonic = false;
     if (t->calls > 0 && total != t->total) t->total_fixed = false;
@@ -119,7 +132,10 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
                {0, image_form::split_cci},
                {0, image_form::cso},
                {0, image_form::split_cso},
-               {0, image_form::cso_one_stream}};
+               {0, image_form::cso_one_stream},
+               {0, image_form::zip_stored},
+               {REDUMP_PARTITION_BASE, image_form::zip_deflated},
+               {0x2080000, image_form::zip64}};
   for (const auto& c : cases) {
     const form_info& form = image_forms()[static_cast<size_t>(c.form)];
     SCOPED_TRACE(std::string(form.what) + " at " + hex(c.base));
@@ -147,6 +163,8 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
     EXPECT_EQ(r.partition_offset, c.base == UINT64_MAX ? 0 : c.base);
     EXPECT_EQ(r.image_parts, parts.size());
     EXPECT_STREQ(r.image_format, c.base == UINT64_MAX ? "" : form.format);
+    const bool zipped = c.base != UINT64_MAX && form.format == std::string("ZIP");
+    EXPECT_STREQ(r.image_entry, zipped ? "disc.iso" : "");
     EXPECT_EQ(r.files_copied, want.files.size());
     EXPECT_EQ(r.folders_created, want.folders);
     EXPECT_EQ(r.skipped_top_level, want.skipped);
@@ -161,7 +179,43 @@ TEST(Import, SampleFromFolderAndImagesAtEveryBaseInEveryForm) {
     EXPECT_EQ(trace.calls, want.files.size() + want.chunks + 1)
         << "one call per file and per chunk, and one for the wait for the disk";
     EXPECT_EQ(trace.last_path, IMPORT_FINISHING);
+    // A deflated entry is read through first, the archive's bytes counted, up to the whole.
+    const bool inflated = zipped && c.form != image_form::zip_stored;
+    EXPECT_EQ(trace.reading_calls > 0, inflated);
+    EXPECT_FALSE(trace.read_after_copy);
+    EXPECT_EQ(trace.reading_done, trace.reading_total);
+    uint64_t archive_size = 0;
+    if (inflated) {
+      ASSERT_EQ(path_kind(source.c_str(), &archive_size), PATH_FILE);
+    }
+    EXPECT_LE(trace.reading_total, archive_size);
+    EXPECT_GT(trace.reading_total + 400, archive_size) << "one entry's headers are small";
   }
+}
+
+// A deflated entry is inflated whole once by the first pass, then once more at most by the
+// listing and the copy, which read forward in disc order and go on with the stream the last
+// read left. Reads that went back to a restart point for every chunk would inflate megabytes
+// more: a 20 MiB file spans several points.
+TEST(Import, DeflatedZipIsInflatedTwiceAtMost) {
+  const without_disc_list no_list;  // a tree of its own
+  disc_node tree = small_tree();
+  tree.children[1].children.push_back(file_node("big.map", pattern_bytes(5 * COPY_CHUNK + 9, 5)));
+  const disc_image img = build_image(tree);
+  temp_dir dir;
+  const std::string zip = save_in_form(img, image_form::zip_deflated, dir / "disc", 0);
+  struct counts {
+    uint64_t start = zip_inflated_bytes(), after_first = 0;
+    static void hook(uint64_t done, uint64_t total, const char* path, void* user) {
+      if (!path && done == total) static_cast<counts*>(user)->after_first = zip_inflated_bytes();
+    }
+  } n;
+  import_result r;
+  ASSERT_EQ(import_game(zip.c_str(), (dir / "out").c_str(), counts::hook, &n, &r), IMPORT_OK)
+      << r.message;
+  EXPECT_EQ(wanted_tree(tree).differences(dir / "out"), "");
+  EXPECT_EQ(n.after_first - n.start, img.size());
+  EXPECT_LE(zip_inflated_bytes() - n.after_first, img.size() + (1u << 20));
 }
 
 // The file at `path` ('/' between names) below `root`.
@@ -500,6 +554,8 @@ TEST(Import, BrokenImageFormsWriteNothing) {
   disc_layout layout;
   const disc_image img = build_image(small_tree(), {}, &layout);
   const uint64_t root_block = layout.root.pos / 2048;
+  const std::vector<uint8_t> plain = img.dense();
+  std::vector<uint8_t> changed;  // the image a damaged archive inflates to
   using parts_t = std::vector<std::string>;
   auto patch = [](const std::string& path, const std::function<void(std::vector<uint8_t>&)>& fn) {
     std::vector<uint8_t> bytes = read_file(path);
@@ -542,6 +598,38 @@ TEST(Import, BrokenImageFormsWriteNothing) {
        [&](const parts_t&) {
          return "damaged CSO image: uncompressed size " + std::to_string(img.size() + 1) +
                 " is not a whole number of 2048-byte sectors";
+       }},
+      {"a changed byte inside the deflate stream", image_form::zip_deflated,
+       [&](const parts_t& p) {
+         patch(p[0], [&](std::vector<uint8_t>& b) {
+           // Amid the executable's noise, which deflate keeps as it is: the image byte it
+           // stands for is found by the bytes around it.
+           const size_t at = b.size() / 2;
+           const auto found =
+               std::search(plain.begin(), plain.end(), b.begin() + at - 32, b.begin() + at + 32);
+           ASSERT_NE(found, plain.end()) << "not in a stored block";
+           changed = plain;
+           changed[static_cast<size_t>(found - plain.begin()) + 32] ^= 0x10;
+           b[at] ^= 0x10;
+         });
+       },
+       IMPORT_ERR_DAMAGED,
+       [&](const parts_t& p) {
+         char crcs[64];
+         std::snprintf(crcs, sizeof crcs, "0x%08X, its directory entry says 0x%08X",
+                       zip_crc32(changed.data(), changed.size()),
+                       zip_crc32(plain.data(), plain.size()));
+         return "damaged ZIP archive " + p[0] + ": disc.iso has CRC-32 " + crcs +
+                " (a download cut short?)";
+       }},
+      {"an archive cut short", image_form::zip_deflated,
+       [&](const parts_t& p) {
+         patch(p[0], [](std::vector<uint8_t>& b) { b.resize(b.size() / 2); });
+       },
+       IMPORT_ERR_DAMAGED,
+       [](const parts_t& p) {
+         return "damaged ZIP archive " + p[0] +
+                ": no end of central directory record (a download cut short?)";
        }},
       {"a directory table that does not decode", image_form::cci,
        [&](const parts_t& p) {
@@ -838,6 +926,7 @@ TEST(Import, CancelStopsBeforeTheNextChunk) {
   struct canceller {
     const char* path;  // cancel at this file's `call`-th progress call; null: at the import's end
     int call;
+    bool zipped;  // the source is a deflated ZIP archive, cancelled in its first reading
     int calls = 0;
     std::atomic<int> flag{0};
     uint64_t done_at_cancel = 0, last_done = 0;
@@ -845,7 +934,9 @@ TEST(Import, CancelStopsBeforeTheNextChunk) {
       auto* c = static_cast<canceller*>(user);
       c->last_done = done;
       if (c->flag.load()) return;
-      if (c->path ? std::strcmp(path, c->path) == 0 && ++c->calls == c->call : done == total) {
+      if (c->zipped ? !path
+          : c->path ? std::strcmp(path, c->path) == 0 && ++c->calls == c->call
+                    : done == total) {
         c->flag.store(1);
         c->done_at_cancel = done;
       }
@@ -855,20 +946,26 @@ TEST(Import, CancelStopsBeforeTheNextChunk) {
     const char* what;
     const char* path;
     int call;
+    bool zipped = false;
   } cases[] = {
       {"as the executable starts", "default.xbe", 1},
       {"after the first chunk of a big file", "maps/big.map", 2},
       {"with the last chunk of all", nullptr, 0},
+      {"in a ZIP archive's first reading", nullptr, 0, true},
   };
   for (const auto& c : cases) {
     temp_dir dir;
-    ASSERT_TRUE(write_folder(dir / "src", tree));
+    std::string src = dir / "src";
+    if (c.zipped)
+      src = save_in_form(build_image(tree), image_form::zip_deflated, src, 0);
+    else
+      ASSERT_TRUE(write_folder(src, tree));
     const std::string out = dir / "out";
-    canceller hook{c.path, c.call};
+    canceller hook{c.path, c.call, c.zipped};
     import_result r;
-    EXPECT_EQ(import_game_cancellable((dir / "src").c_str(), out.c_str(), canceller::hook, &hook,
-                                      &r, &hook.flag),
-              IMPORT_ERR_CANCELLED)
+    EXPECT_EQ(
+        import_game_cancellable(src.c_str(), out.c_str(), canceller::hook, &hook, &r, &hook.flag),
+        IMPORT_ERR_CANCELLED)
         << c.what;
     EXPECT_STREQ(r.message, "import cancelled") << c.what;
     EXPECT_EQ(hook.flag.load(), 1) << c.what;

@@ -204,12 +204,12 @@ TEST_F(Xdvdfs, RefusesWhatIsNotAnImage) {
     std::string hint = "";  // the message's second line, naming what the file is instead
   } cases[] = {
       {"first magic only", [](disc_image& img) { img.put(XDVDFS_DESCRIPTOR + 2028, "x", 1); }},
-      {"a ZIP archive",
+      {"a 7-Zip archive",
        [](disc_image& img) {
-         img.put(0, "PK\x03\x04", 4);
+         img.put(0, "7z\xBC\xAF\x27\x1C", 6);
          img.put(XDVDFS_DESCRIPTOR, "x", 1);
        },
-       archive_line("ZIP")},
+       archive_line("7-Zip")},
       {"an ordinary data disc",
        [](disc_image& img) {
          img.put(0x8001, "CD001", 5);

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -19,40 +18,9 @@
 #include "import.h"
 #include "testutil.h"
 #include "zip_image.h"
+#include "zip_writer.h"
 
 namespace {
-
-// Writes argv[1] with method argv[2] ("deflate", "stored", "bzip2"); argv[3] may hold "zip64"
-// (force_zip64) and "stream" (an unseekable output: data descriptors); then name=path pairs.
-const char* const PYTHON_WRITER = R"(
-import sys, zipfile
-out, method, mode = sys.argv[1:4]
-m = {'deflate': zipfile.ZIP_DEFLATED, 'stored': zipfile.ZIP_STORED, 'bzip2': zipfile.ZIP_BZIP2}
-class Unseekable:
-    def __init__(self, f): self.f = f
-    def write(self, b): return self.f.write(b)
-    def flush(self): self.f.flush()
-with open(out, 'wb') as f:
-    with zipfile.ZipFile(Unseekable(f) if 'stream' in mode else f, 'w', m[method]) as z:
-        for pair in sys.argv[4:]:
-            name, path = pair.split('=', 1)
-            with open(path, 'rb') as src, z.open(name, 'w', force_zip64='zip64' in mode) as dst:
-                while chunk := src.read(1 << 20): dst.write(chunk)
-)";
-
-// The program's full path when it is on PATH, else "".
-std::string find_tool(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  const char list_sep = OUTPUT_SEPARATOR == '\\' ? ';' : ':';
-  for (std::string rest = path ? path : ""; !rest.empty();) {
-    const size_t cut = rest.find(list_sep);
-    const std::string dir = rest.substr(0, cut);
-    rest = cut == std::string::npos ? "" : rest.substr(cut + 1);
-    const std::string exe = dir + OUTPUT_SEPARATOR + name;
-    if (!dir.empty() && path_kind(exe.c_str(), nullptr) == 1) return exe;
-  }
-  return "";
-}
 
 struct image_file {
   disc_image image;
@@ -106,14 +74,14 @@ std::string expand(const std::string& s, const temp_dir& dir) {
     out += c == '@'   ? dir / "game.zip"
            : c == '%' ? dir / "game.iso"
            : c == '$' ? dir / "readme.txt"
-           : c == '#' ? PYTHON_WRITER
+           : c == '#' ? ZIP_PYTHON_WRITER
                       : std::string(1, c);
   return out;
 }
 
 // Writes the image and the archive of `c` in `dir`; false when its archiver is missing.
 bool make_archive(const archive_case& c, const temp_dir& dir, image_file* disc) {
-  const std::string tool = find_tool(c.command[0]);
+  const std::string tool = find_program(c.command[0]);
   if (tool.empty()) return false;
   *disc = save_image(dir / "game.iso", c.base);
   write_file(dir / "readme.txt", "Redump set\n");

@@ -21,6 +21,8 @@ constexpr size_t INPUT_CHUNK = 256 * 1024;
 // Progress of the first pass is reported after at least this many compressed bytes.
 constexpr uint64_t PROGRESS_STEP = uint64_t{4} << 20;
 
+std::atomic<uint64_t> inflated_bytes{0};
+
 std::string hex32(uint32_t v) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08" PRIX32, v);
@@ -88,6 +90,7 @@ class zip_image::inflater {
     const int r = inflate(&z_, flush);
     *produced = len - z_.avail_out;
     out_ += *produced;
+    inflated_bytes.fetch_add(*produced, std::memory_order_relaxed);
     if (r == Z_STREAM_END) {
       ended_ = true;
     } else if (r == Z_MEM_ERROR) {
@@ -300,3 +303,5 @@ int zip_image::read(uint64_t pos, void* out, size_t len, std::string* message) {
 }
 
 size_t zip_image::point_count() const { return points_.size(); }
+
+uint64_t zip_inflated_bytes() { return inflated_bytes.load(std::memory_order_relaxed); }

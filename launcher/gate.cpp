@@ -123,6 +123,7 @@ struct progress_window {
   moving_rate rate;
   std::atomic<int>* cancel = nullptr;
   bool cancelling = false;
+  bool reading = false;  // a ZIP archive's first reading: its speed is not the copy's
 };
 
 DWORD WINAPI import_worker(LPVOID job);
@@ -255,6 +256,10 @@ ITaskbarList3* create_taskbar() {
 
 void show_progress(progress_window& w, const progress_update& update) {
   if (w.cancelling) return;  // "Cancelling..." stays until the import has ended
+  if (w.reading != !update.path) {
+    w.reading = !update.path;
+    w.rate = moving_rate();  // `done` starts again from 0 when the copy does
+  }
   w.rate.add(update.tick, update.done);
   std::string text = progress_label_text(update.done, update.total, update.path);
   text += speed_and_time_left(update.done, update.total, w.rate);
@@ -281,9 +286,10 @@ std::wstring choose_source() {
   for (;;) {
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    // Compressed images too, and split ones by their first part ("x.1.iso" ends in .iso).
+    // Compressed and zipped images too, and split ones by their first part ("x.1.iso" ends in
+    // .iso).
     dialog.lpstrFilter =
-        L"Quillmoor disc image or default.xbe\0*.iso;*.xiso;*.cci;*.cso;default.xbe\0All "
+        L"Quillmoor disc image or default.xbe\0*.iso;*.xiso;*.cci;*.cso;*.zip;default.xbe\0All "
         L"files\0*.*\0";
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
@@ -416,7 +422,7 @@ void import_progress(uint64_t done, uint64_t total, const char* path, void* user
   uint32_t now = GetTickCount();
   if (!progress_update_due(now, j->last_tick, done, total)) return;
   j->last_tick = now;
-  progress_update update{done, total, path ? path : "", now};
+  progress_update update{done, total, path, now};  // null: a ZIP archive's first reading
   // Sent, not posted: the update lives on this stack until it is shown. The window's thread
   // waits for the worker only after `done`, when no update comes any more, so the two never
   // wait for each other.

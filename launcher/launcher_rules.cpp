@@ -128,9 +128,10 @@ std::string progress_label_text(uint64_t done, uint64_t total, const char* path)
   if (path == IMPORT_FINISHING || (path && !*path)) return "Writing the files to disk...";
   int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
   char text[512];
-  std::snprintf(text, sizeof text, "Copying your game files...\n\n%s\n\n%.0f of %.0f MB (%d%%)",
-                path ? path : "", static_cast<double>(done) / 1048576.0,
-                static_cast<double>(total) / 1048576.0, percent);
+  std::snprintf(text, sizeof text, "%s\n\n%s\n\n%.0f of %.0f MB (%d%%)",
+                path ? "Copying your game files..." : "Reading the disc...", path ? path : "",
+                static_cast<double>(done) / 1048576.0, static_cast<double>(total) / 1048576.0,
+                percent);
   return text;
 }
 

@@ -47,8 +47,9 @@ std::wstring import_source_for_choice(std::wstring chosen);
 // non-empty, and not starting with '0'.
 int xbe_check_skipped(const char* value);
 
-// The progress label's text for `done` of `total` bytes while `path` is copied, or while the
-// import waits for the disk (path IMPORT_FINISHING).
+// The progress label's text for `done` of `total` bytes while `path` is copied, while the
+// import waits for the disk (path IMPORT_FINISHING), or with a null `path` while a ZIP
+// archive is first read through ("Reading the disc...").
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path);
 
 // The copy speed over the last few seconds, from (millisecond tick, bytes done) samples:

@@ -121,7 +121,9 @@ TEST(SkipSwitch, OnlyANonEmptyValueNotStartingWithZero) {
 
 TEST(Progress, LabelText) {
   const uint64_t mb = 1048576;
-  EXPECT_EQ(progress_label_text(0, 0, nullptr), "Copying your game files...\n\n\n\n0 of 0 MB (0%)");
+  // No path: a ZIP archive's first reading, before any file is copied.
+  EXPECT_EQ(progress_label_text(700 * mb, 7000 * mb, nullptr),
+            "Reading the disc...\n\n\n\n700 of 7000 MB (10%)");
   EXPECT_EQ(progress_label_text(512 * 1024, 4 * mb, "maps/ui.map"),
             "Copying your game files...\n\nmaps/ui.map\n\n0 of 4 MB (12%)");
   EXPECT_EQ(progress_label_text(3 * mb, 3 * mb, "media/x.bik"),

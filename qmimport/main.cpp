@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
@@ -21,7 +22,8 @@ const char USAGE[] =
     "       qmimport --verify <game-folder>\n"
     "       qmimport --version\n"
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
-    "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
+    "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n"
+    "A disc image in a .zip archive is read as it is, without extracting it.\n";
 
 // Characters of the path on the progress line.
 constexpr size_t PROGRESS_PATH_CHARS = 48;
@@ -66,8 +68,9 @@ void print_progress(uint64_t done, uint64_t total, const char* path, void*) {
   // Called inside the import, which no exception may cross: without memory the line simply
   // stays as it was.
   try {
-    write_text(stderr,
-               format("\r  %3d%%  ", percent) + fixed_width(path ? path : "", PROGRESS_PATH_CHARS));
+    // No path: a ZIP archive's first reading, before any file is copied.
+    write_text(stderr, format("\r  %3d%%  ", percent) +
+                           fixed_width(path ? path : "reading the disc...", PROGRESS_PATH_CHARS));
   } catch (const std::bad_alloc&) {
     return;
   }
@@ -156,7 +159,11 @@ int run_import(const char* source, const char* out) {
   // "q.1.cci (CCI disc image in 2 parts, game partition at 0x0)": a plain whole image says
   // neither.
   std::string report = format("source    %s (", source);
-  if (result.is_disc_image) {
+  if (std::strcmp(result.image_format, "ZIP") == 0) {
+    report =
+        format("source    %s (disc image %s in a ZIP archive, game partition at 0x%llx", source,
+               result.image_entry, static_cast<unsigned long long>(result.partition_offset));
+  } else if (result.is_disc_image) {
     if (result.image_format[0]) report += format("%s ", result.image_format);
     report += "disc image";
     if (result.image_parts > 1)

@@ -31,6 +31,7 @@
 #include "sha256.h"
 #include "testutil.h"
 #include "wanted_tree.h"
+#include "zip_writer.h"
 
 namespace {
 
@@ -52,8 +53,10 @@ size_t utf8_chars(const std::string& text) {
 
 // The progress line as written: "\r" + "  %3d%%  " + 48 characters per update, then "\n";
 // the last update, at 100%, says the import waits for the disk. Checks its shape and returns
-// the percentages shown before that, in order.
-std::vector<int> progress_updates(const std::string& err_before_report, std::string* last_path) {
+// the percentages shown before that, in order; those of a ZIP archive's first reading
+// ("reading the disc..."), which must come before the copy's, go to *reading.
+std::vector<int> progress_updates(const std::string& err_before_report, std::string* last_path,
+                                  std::vector<int>* reading = nullptr) {
   std::vector<int> percents;
   EXPECT_FALSE(err_before_report.empty());
   EXPECT_EQ(err_before_report[0], '\r');
@@ -73,8 +76,13 @@ std::vector<int> progress_updates(const std::string& err_before_report, std::str
       EXPECT_EQ(seg.substr(2), "100%  finishing: writing to disk...                   ");
       break;
     }
-    percents.push_back(percent);
-    if (last_path) *last_path = seg.substr(8);
+    if (seg.compare(8, 19, "reading the disc...") == 0) {
+      EXPECT_TRUE(reading && percents.empty()) << "a reading line where none belongs";
+      if (reading) reading->push_back(percent);
+    } else {
+      percents.push_back(percent);
+      if (last_path) *last_path = seg.substr(8);
+    }
     pos = next;
   }
   return percents;
@@ -90,8 +98,10 @@ void expect_rising_to_100(const std::vector<int>& percents) {
 // Runs a successful import and checks the report line by line against `want`.
 // `restored`: the places where the source's executable carries the XISO tool's media patch.
 // `listed`: the import runs with the tests' list of the disc's files (the sample disc's).
+// `reads_first`: the source is a deflated ZIP archive, read through before the copy.
 void expect_report(const std::string& source, const std::string& out, const std::string& kind,
-                   const wanted_tree& want, unsigned restored = 0, bool listed = true) {
+                   const wanted_tree& want, unsigned restored = 0, bool listed = true,
+                   bool reads_first = false) {
   process_output r = run_qmimport({source, out});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<std::string> lines = lines_of(r.out);
@@ -119,7 +129,10 @@ void expect_report(const std::string& source, const std::string& out, const std:
   EXPECT_EQ(lines[3], "skipped   " + std::to_string(want.skipped) +
                           " top-level entries not needed by the game");
   EXPECT_EQ(lines[4], std::string("xbe sha   ") + SAMPLE_XBE_SHA256 + " OK");
-  expect_rising_to_100(progress_updates(r.err, nullptr));
+  std::vector<int> reading;
+  expect_rising_to_100(progress_updates(r.err, nullptr, &reading));
+  if (reads_first) expect_rising_to_100(reading);
+  EXPECT_EQ(reading.empty(), !reads_first);
   EXPECT_EQ(want.differences(out), "");
   EXPECT_TRUE(no_part_files(out));
 }
@@ -153,6 +166,92 @@ TEST(ImportTool, SampleImagesAtEveryBaseAndExtractedFolder) {
   temp_dir dir;
   ASSERT_TRUE(write_folder(dir / "extracted", tree));
   expect_report(dir / "extracted", dir / "game", "folder", want);
+}
+
+// Zips of the sample disc as players get them, through the tool: from our own writer, which
+// runs wherever the tests do, and from the archivers players use, where they are installed.
+// The report names the archive and the image in it; a deflated one is read through first with
+// percentages of its own. Deflate64, as Windows Explorer writes large archives, is refused.
+TEST(ImportTool, ZipArchivesOfTheSampleDisc) {
+  const char *const PY = "python3", *const IMAGE = "Quillmoor (USA).iso";
+  const std::string PY_ENTRY = std::string(IMAGE) + "=%";
+  struct {
+    const char* what;
+    uint64_t base;
+    bool stored;
+    image_form form = image_form::iso;  // our writer's; unused where `command` is given
+    // The archiver and its arguments: "@" stands for the archive, "%" for the image, "#" for
+    // the Python writer.
+    std::vector<std::string> command = {};
+    const char* refusal = nullptr;  // what follows "qmimport: error -4: <archive>"
+  } cases[] = {
+      {"our writer, stored", 0, true, image_form::zip_stored},
+      {"our writer, deflated, Redump layout", REDUMP_PARTITION_BASE, false,
+       image_form::zip_deflated},
+      {"our writer, zip64 and a data descriptor", 0, false, image_form::zip64},
+      {"zipfile, deflate, Redump layout",
+       REDUMP_PARTITION_BASE,
+       false,
+       {},
+       {PY, "-c", "#", "@", "deflate", "-", PY_ENTRY}},
+      {"zipfile, stored", 0, true, {}, {PY, "-c", "#", "@", "stored", "-", PY_ENTRY}},
+      {"zipfile, zip64 forced",
+       REDUMP_PARTITION_BASE,
+       false,
+       {},
+       {PY, "-c", "#", "@", "deflate", "zip64", PY_ENTRY}},
+      {"Info-ZIP", REDUMP_PARTITION_BASE, false, {}, {"zip", "-q", "-j", "@", "%"}},
+      {"7-Zip, deflate", 0, false, {}, {"7z", "a", "-tzip", "-mm=Deflate", "@", "%"}},
+      {"7-Zip, Deflate64",
+       0,
+       false,
+       {},
+       {"7z", "a", "-tzip", "-mm=Deflate64", "@", "%"},
+       " is compressed with Deflate64 (as Windows Explorer writes large archives), which this "
+       "version does not read: extract the disc image with 7-Zip first."},
+  };
+  const disc_node tree = sample_tree();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    temp_dir dir;
+    image_options options;
+    options.partition_base = c.base;
+    const disc_image image = build_image(tree, options);
+    const std::string zip = dir / "Quillmoor (USA).zip";
+    if (c.command.empty()) {
+      ASSERT_EQ(save_in_form(image, c.form, dir / "Quillmoor (USA)", 0), zip);
+    } else {
+      const std::string tool = find_program(c.command[0]);
+      if (tool.empty()) {
+        std::printf("skipped: %s (%s is not installed)\n", c.what, c.command[0].c_str());
+        continue;
+      }
+      ASSERT_TRUE(image.save(dir / IMAGE));
+      std::vector<std::string> args;
+      for (size_t i = 1; i < c.command.size(); ++i) {
+        std::string arg;
+        for (char ch : c.command[i])
+          arg += ch == '@'   ? zip
+                 : ch == '%' ? dir / IMAGE
+                 : ch == '#' ? ZIP_PYTHON_WRITER
+                             : std::string(1, ch);
+        args.push_back(arg);
+      }
+      const process_output made = run_process(tool, args);
+      ASSERT_EQ(made.exit_code, 0) << made.out << made.err;
+    }
+    if (c.refusal) {
+      const process_output r = run_qmimport({zip, dir / "game"});
+      EXPECT_EQ(r.exit_code, 1);
+      EXPECT_EQ(r.err, "qmimport: error -4: " + zip + c.refusal + "\n");
+      EXPECT_EQ(path_kind((dir / "game").c_str(), nullptr), PATH_NONE);
+      continue;
+    }
+    char kind[160];
+    std::snprintf(kind, sizeof kind, "disc image %s in a ZIP archive, game partition at 0x%llx",
+                  IMAGE, static_cast<unsigned long long>(c.base));
+    expect_report(zip, dir / "game", kind, wanted_tree(tree), 0, true, !c.stored);
+  }
 }
 
 // A genuine disc rewritten by the common XISO tool imports as the retail disc.

@@ -17,7 +17,8 @@ const char USAGE[] =
     "       qmimport --verify <game-folder>\n"
     "       qmimport --version\n"
     "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
-    "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n";
+    "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n"
+    "A disc image in a .zip archive is read as it is, without extracting it.\n";
 
 TEST(Tool, WrongArgumentCountPrintsUsage) {
   for (const auto& args :

@@ -10,6 +10,9 @@
 //                                         it (sha256_file)
 //   qmbench sha256-portable <file>        the same with the portable code, as on a processor
 //                                         without the SHA extensions
+//   qmbench passes <archive.zip> <out>    imports the zipped image into <out> and prints how
+//                                         many times it inflated the image: every byte the
+//                                         first pass and the reads inflated, over its size
 //   qmbench shape <order> <out.iso> <out-folder> <big> <small> <folders>
 //                                         <big> files of 96 MiB and <small> files of 1 to
 //                                         64 KiB spread over <folders> folders, copied in
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -37,6 +41,7 @@
 #include "sha256.h"
 #include "testutil.h"
 #include "xdvdfs.h"
+#include "zip_image.h"
 
 namespace {
 
@@ -51,7 +56,8 @@ int usage() {
                "       qmbench sha256-portable <file>\n"
                "       qmbench shape big-then-small|small-then-big|mixed <out.iso> <out-folder>"
                " <big> <small> <folders>\n"
-               "       qmbench forms <out-base> <out-folder> <split-bytes>\n");
+               "       qmbench forms <out-base> <out-folder> <split-bytes>\n"
+               "       qmbench passes <archive.zip> <out>\n");
   return 2;
 }
 
@@ -339,6 +345,24 @@ int main(int argc, char** argv) {
       return 1;
     }
     std::printf("%zu\n", ctx.entries.size());
+    return 0;
+  }
+  if (mode == "passes" && argc == 4) {
+    std::unique_ptr<image_reader> image;
+    std::string message;
+    if (open_image_reader(argv[2], &image, &message) != 0) {
+      std::fprintf(stderr, "qmbench: %s\n", message.c_str());
+      return 1;
+    }
+    const uint64_t size = image->size(), before = zip_inflated_bytes();
+    image.reset();
+    import_result result{};
+    if (import_game(argv[2], argv[3], nullptr, nullptr, &result) != 0) {
+      std::fprintf(stderr, "qmbench: %s\n", result.message);
+      return 1;
+    }
+    std::printf("%.3f\n", static_cast<double>(zip_inflated_bytes() - before) /
+                              static_cast<double>(size ? size : 1));
     return 0;
   }
   // `qmimport --check` is no probe of the digest alone: for a file that is not the supported

@@ -1,10 +1,10 @@
 // The import library's interface for its callers: the console tool and the launcher.
 //
 // import_game() turns the player's disc image (XDVDFS at any of the known partition offsets,
-// as an ISO, a CCI or a CSO, whole or split in parts) or extracted game folder into a verified game
-// folder: only the files the game needs, each written through a ".part" file, default.xbe checked
-// against the one supported digest and, when the build carries the disc's list, every file
-// checked against its size and SHA-256.
+// as an ISO, a CCI or a CSO, whole or split in parts, or inside a ZIP archive) or extracted
+// game folder into a verified game folder: only the files the game needs, each written
+// through a ".part" file, default.xbe checked against the one supported digest and, when the
+// build carries the disc's list, every file checked against its size and SHA-256.
 #pragma once
 
 #include <atomic>
@@ -38,15 +38,19 @@ struct import_result {
   char message[768];                // the failure's explanation; empty when none was set
   uint32_t xbe_media_patch_undone;  // places where an XISO tool's patch was undone; else 0
   uint32_t image_parts;             // files of a disc image (more than 1 when split); else 0
-  char image_format[4];             // "CCI" or "CSO" for a compressed image; else empty
+  char image_format[4];             // "CCI", "CSO" or "ZIP" for those forms; else empty
   uint32_t files_verified;          // files checked against the disc's list; 0 without one
   uint32_t extra_files_skipped;     // listed files the disc's list does not have: not copied
   char extra_files_named[256];      // the first three of them, ", " between, then ", ..."
+  char image_entry[256];            // a ZIP archive's disc image entry (UTF-8); else empty
 };
 
-// Progress of one import. `total` is fixed before the first copy; `done` counts bytes
-// written so far across all files. Called when each file starts and after every chunk,
-// on the importing thread. `path` is the UTF-8 relative path of the file being copied.
+// Progress of one import, on the importing thread. `total` is fixed before the first copy;
+// `done` counts bytes written so far across all files. Called when each file starts and
+// after every chunk; `path` is the UTF-8 relative path of the file being copied.
+// A disc image deflated in a ZIP archive is first read through once, before any file is
+// copied: during that pass `path` is null and `done` of `total` count the archive's bytes
+// read (every few MiB, then done == total), and the copy's calls start again from 0.
 typedef void (*progress_fn)(uint64_t done, uint64_t total, const char* path, void* user);
 
 // The `path` progress_fn receives once every file is written, while the import waits until
@@ -61,9 +65,9 @@ int import_game(const char* source, const char* out, progress_fn progress, void*
                 import_result* result);
 
 // import_game that stops when `*cancel` (may be null) becomes non-zero, set by any thread:
-// it is looked at before every chunk and between files, so the import ends within one
-// chunk's copy with IMPORT_ERR_CANCELLED. As for any failure part-way, the ".part" being
-// written is deleted and default.xbe never takes its name.
+// it is looked at before every chunk, between files and through a ZIP archive's first
+// reading, so the import ends within one chunk's copy with IMPORT_ERR_CANCELLED. As for any
+// failure part-way, the ".part" being written is deleted and default.xbe never takes its name.
 int import_game_cancellable(const char* source, const char* out, progress_fn progress, void* user,
                             import_result* result, const std::atomic<int>* cancel);
 

@@ -7,6 +7,7 @@
 
 #include "le_bytes.h"
 #include "testutil.h"
+#include "zip_writer.h"
 
 namespace {
 
@@ -240,6 +241,9 @@ const std::vector<form_info>& image_forms() {
       {image_form::cso, "CSO", "CSO", false},
       {image_form::split_cso, "split CSO", "CSO", true},
       {image_form::cso_one_stream, "CSO cut as one stream", "CSO", true},
+      {image_form::zip_stored, "stored ZIP", "ZIP", false},
+      {image_form::zip_deflated, "deflated ZIP", "ZIP", false},
+      {image_form::zip64, "zip64 ZIP with a data descriptor", "ZIP", false},
   };
   return forms;
 }
@@ -274,6 +278,17 @@ std::string save_in_form(const disc_image& image, image_form form, const std::st
       options.cso_one_stream = form == image_form::cso_one_stream;
       bytes = std::string(ext) == ".cci" ? write_cci(image, options) : write_cso(image, options);
       break;
+    case image_form::zip_stored:
+    case image_form::zip_deflated:
+    case image_form::zip64: {
+      const std::string path = stem + ".zip";
+      if (parts) *parts = {path};
+      zip_write_options zip;
+      zip.deflate = form != image_form::zip_stored;
+      zip.zip64 = form == image_form::zip64;
+      const std::string entry = stem.substr(stem.find_last_of("/\\") + 1) + ".iso";
+      return write_zip(path, entry, image, zip) ? path : "";
+    }
   }
   std::vector<std::string> names;
   for (size_t k = 0; k < bytes.size(); ++k) {

@@ -70,13 +70,25 @@ uint32_t spoil_cci_block(std::vector<uint8_t>& cci, uint64_t block);
 // record), so that it still decodes, to other bytes: damage no format check can see.
 void alter_cci_block(std::vector<uint8_t>& cci, uint64_t block);
 
-// The forms an image reaches the import in.
-enum class image_form { iso, split_iso, cci, split_cci, cso, split_cso, cso_one_stream };
+// The forms an image reaches the import in. The ZIP ones are archives of our own writer
+// (zip_writer.h): stored, deflated, and deflated with zip64 fields and a data descriptor.
+enum class image_form {
+  iso,
+  split_iso,
+  cci,
+  split_cci,
+  cso,
+  split_cso,
+  cso_one_stream,
+  zip_stored,
+  zip_deflated,
+  zip64
+};
 
 struct form_info {
   image_form form;
   const char* what;    // for test messages
-  const char* format;  // import_result::image_format: "", "CCI" or "CSO"
+  const char* format;  // import_result::image_format: "", "CCI", "CSO" or "ZIP"
   bool split;
 };
 // Every form, the split ones cut at `split_size` into 2 or more parts by save_in_form.
@@ -84,8 +96,9 @@ const std::vector<form_info>& image_forms();
 
 // Writes `image` as `stem` + ".iso" (".cci", ".cso"), or split as `stem` + ".1.iso",
 // ".2.iso", ..., cut every `split_size` bytes (plain) or after that many bytes of records
-// (compressed). Returns the path to import, the first part's for a split form; the parts
-// written are stored in *parts when not null. Empty when the plain image cannot be saved;
-// any other file that cannot be written stops the program, as write_file does.
+// (compressed), or as the entry <stem's name>.iso of `stem` + ".zip". Returns the path to import,
+// the first part's for a split form; the parts written are stored in *parts when not null. Empty
+// when the plain image cannot be saved; any other file that cannot be written stops the program, as
+// write_file does.
 std::string save_in_form(const disc_image& image, image_form form, const std::string& stem,
                          uint64_t split_size, std::vector<std::string>* parts = nullptr);
