@@ -423,7 +423,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
 
 }  // namespace
 
-int is_supported_disc(const char* path) {
+int is_supported_disc(const char* path, const std::atomic<int>* cancel) {
   try {
     if (!path) return 0;
     if (path_kind(path, nullptr) == PATH_FOLDER) {
@@ -438,7 +438,9 @@ int is_supported_disc(const char* path) {
     std::unique_ptr<image_reader> image;
     std::string message;
     uint64_t at = 0, size = 0;
-    if (open_image_reader(path, &image, &message) != IMPORT_OK ||
+    image_open_options options;
+    options.cancel = cancel;
+    if (open_image_reader(path, &image, &message, options) != IMPORT_OK ||
         xdvdfs_find_executable(*image, &at, &size) != IMPORT_OK)
       return 0;
     return judge_xbe_range(*image, at, size) != XBE_OTHER;

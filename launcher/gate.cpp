@@ -496,6 +496,7 @@ struct disc_search {
   std::vector<std::string> candidates;
   std::array<int, MAX_DISC_CANDIDATES> qualifies{};
   std::atomic<size_t> identified{0};
+  std::atomic<int> give_up{0};  // set once the launcher stops waiting: a zip's read stops too
 };
 
 DWORD WINAPI disc_search_worker(LPVOID user) {
@@ -508,7 +509,8 @@ DWORD WINAPI disc_search_worker(LPVOID user) {
     return 0;
   }
   for (size_t i = 0; i < search.candidates.size(); ++i) {
-    search.qualifies[i] = is_supported_disc(search.candidates[i].c_str());
+    if (search.give_up.load()) break;
+    search.qualifies[i] = is_supported_disc(search.candidates[i].c_str(), &search.give_up);
     search.identified.store(i + 1);
   }
   return 0;
@@ -526,6 +528,7 @@ std::string disc_beside_launcher() {
     return {};
   }
   WaitForSingleObject(worker.get(), DISC_SEARCH_MS);
+  search->give_up.store(1);
   const size_t identified = search->identified.load();
   std::string found;
   for (size_t i = 0; i < identified; ++i) {

@@ -113,8 +113,10 @@ uint32_t disc_file_count();
 // Whether `path`, a disc image in any form the import reads or an extracted folder, holds the
 // supported game: its top-level default.xbe is the supported build, or becomes it once the
 // media patch is undone. Reads the volume's root and the executable only, never the rest of
-// the disc: quick enough to try on every image beside the launcher. 1 or 0.
-int is_supported_disc(const char* path);
+// the disc: quick enough to try on every image beside the launcher, except a deflated image
+// in a ZIP archive, which is read through once (a 7 GiB one for about 20 s): `*cancel` (may be
+// null) set by any thread stops that with 0. 1 or 0.
+int is_supported_disc(const char* path, const std::atomic<int>* cancel = nullptr);
 
 // What an executable is, read once: XBE_OTHER (also missing, a folder or unreadable),
 // XBE_SUPPORTED, or XBE_MEDIA_PATCHED (the supported file as an XISO tool's media patch left
