@@ -372,6 +372,10 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // stick this wait is where the time goes, so it is shown, and a cancel still counts.
   if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
   for (const std::string& folder : touched_folders) finish.add(folder, folder, nullptr);
+  // While the finishing thread still hashes the last files, this thread flushes what is
+  // written so far to the output's disk: the flush at the end then finds little left.
+  uint64_t volume = 0;
+  if (volume_sync_reaches(out, &volume)) sync_volume(out);
   {
     std::vector<std::string> damaged;
     uint32_t verified = 0;
