@@ -659,6 +659,7 @@ TEST(ImportTool, OldFilesFreeOnlyTheirOwnBlocks) {
 // Images built to exhaust memory end in a status under a 256 MiB limit; out of memory itself
 // (a smaller limit) is a status too, named by the tool.
 TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
+  const without_disc_list no_list;  // trees of their own
   const std::string too_many =
       "qmimport: error -4: the source lists more entries or longer names than any game disc "
       "(damaged image?)\n";
@@ -688,8 +689,6 @@ TEST(ImportTool, HostileImagesUnderAMemoryLimit) {
 }
 
 #ifndef _WIN32
-// Before default.xbe takes its name every file written is on the disk (one syncfs), and its
-// rename is made durable (an fsync of the folder) before the import reports success.
 // Every file written, and every folder the import made an entry in, is on the disk before
 // default.xbe takes its name, `maps` linked to a second file system included (when the test
 // may mount one): by one flush of each volume where that reaches, and file by file on FUSE
