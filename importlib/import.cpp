@@ -306,7 +306,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     // the ".part" again, and if undoing the patch gives the supported digest, write the
     // retail bytes back and go on. The read-back after the last rename proves the result.
     uint32_t places = 0;
-    if (xbe_undo_media_patch(xbe_part.path().c_str(), MEDIA_PATCH_RESTORE, &places) == 1) {
+    if (xbe_undo_media_patch(xbe_part.path().c_str(), &places) == 1) {
       result->xbe_media_patch_undone = places;
       std::memcpy(result->xbe_sha_hex, SUPPORTED_XBE_SHA256, sizeof result->xbe_sha_hex);
     } else {

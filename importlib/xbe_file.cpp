@@ -26,10 +26,9 @@ int is_supported_xbe(const char* path) {
   return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? 1 : 0;
 }
 
-int xbe_undo_media_patch(const char* path, media_patch_action action, uint32_t* places) {
-  const bool restore = action == MEDIA_PATCH_RESTORE;
+int xbe_undo_media_patch(const char* path, uint32_t* places) {
   if (places) *places = 0;
-  unique_file f(open_utf8(path, restore ? "r+b" : "rb"));
+  unique_file f(open_utf8(path, "r+b"));
   if (!f) return -1;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[SCAN_CHUNK]);
   if (!buffer) return -1;
@@ -48,7 +47,6 @@ int xbe_undo_media_patch(const char* path, media_patch_action action, uint32_t* 
   char hex[65];
   digest_to_hex(digest, hex);
   if (std::strcmp(hex, SUPPORTED_XBE_SHA256) != 0) return 0;
-  if (!restore) return 1;
   for (uint64_t i = 0; i < scan.runs; ++i) {
     if (seek_to(f.get(), scan.offsets[i]) != 0 ||
         std::fputc(MEDIA_PATCH_RETAIL_BYTE, f.get()) == EOF)
@@ -106,7 +104,4 @@ int judge_xbe(const char* path) {
   return judge_xbe_range(reader, 0, size);
 }
 
-int is_media_patched_xbe(const char* path) {
-  return path && path_kind(path, nullptr) == PATH_FILE &&
-         xbe_undo_media_patch(path, MEDIA_PATCH_CHECK, nullptr) == 1;
-}
+int is_media_patched_xbe(const char* path) { return judge_xbe(path) == XBE_MEDIA_PATCHED; }

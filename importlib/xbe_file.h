@@ -7,15 +7,11 @@
 
 class byte_reader;
 
-enum media_patch_action : int {
-  MEDIA_PATCH_CHECK = 0,    // only tell whether undoing the patch would give the supported file
-  MEDIA_PATCH_RESTORE = 1,  // and if so, write the retail bytes into the file
-};
-
 // 1 when the file at the UTF-8 `path`, with every media-patched run set back to its retail
-// byte, has the supported digest (the file holds at least one such run); 0 when not; -1
-// when it cannot be read. *places (when given) receives the number of runs.
-int xbe_undo_media_patch(const char* path, media_patch_action action, uint32_t* places);
+// byte, has the supported digest (the file holds at least one such run), and then those
+// bytes are written into the file; 0 when not; -1 when it cannot be read or written.
+// *places (when given) receives the number of runs. (judge_xbe only tells.)
+int xbe_undo_media_patch(const char* path, uint32_t* places);
 
 // The sentence that tells the player which executable the file at `path` is (title, ID,
 // version, region), or that it is no Xbox executable; empty when its header does not hold

@@ -29,7 +29,8 @@ FILE* create_new_utf8(const char* path);
 
 // Called once all of a file's bytes are written to `f`. On Linux it starts their writeback
 // without waiting for it (sync_file_range), so that the flush later finds the work done; on
-// other POSIX systems and on Windows it makes them durable (fsync, FlushFileBuffers). 0 or -1.
+// Windows it makes them durable (FlushFileBuffers); other POSIX systems leave all of it to
+// sync_path. 0 or -1.
 int flush_written_file(FILE* f);
 
 // Waits until the file or folder at `path` (written and closed; for a folder, the entries
