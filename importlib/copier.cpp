@@ -117,13 +117,14 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
       if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
     }
     // A file that grew after it was listed would be copied short and pass for complete.
+    uint64_t now_size = 0;
     if (status == IMPORT_OK && from_folder &&
-        (seek_to(source, entry.size) != 0 || std::fgetc(source) != EOF)) {
+        (open_file_size(source, &now_size) != 0 || now_size != entry.size)) {
       set_import_error(result, "source changed during the import: %s", entry.source_path.c_str());
       status = IMPORT_ERR_SOURCE_IO;
     }
     own_source.reset();
-    if (status == IMPORT_OK && flush_written_file(out.get()) != 0) {
+    if (status == IMPORT_OK && flush_written_file(out.get(), entry.size) != 0) {
       set_import_error(result, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;
     }

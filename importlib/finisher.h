@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,11 +31,16 @@ class finisher {
   // can be started, files are finished as they are added instead.
   void start(const std::atomic<int>* cancel);
 
-  // Finishes the file at `path`, written and closed: compares it with `expected` (when not
-  // null; the file is named by `rel_path` when it differs), then makes it durable. A folder,
-  // added once every entry made in it is in place, is made durable alike. May throw
+  // Finishes the file at `path`, `size` bytes written and closed: compares it with `expected`
+  // (when not null; the file is named by `rel_path` when it differs), then makes it durable.
+  // May throw std::bad_alloc.
+  void add(const std::string& path, const std::string& rel_path, uint64_t size,
+           const manifest_file* expected);
+
+  // Makes the folders durable, each once every entry made in it is in place: the last work,
+  // so the thread sets to it, and to any files still waiting, right away. May throw
   // std::bad_alloc.
-  void add(const std::string& path, const std::string& rel_path, const manifest_file* expected);
+  void add_folders(const std::vector<std::string>& paths);
 
   // Waits for every file added, then flushes the volumes they lie on. IMPORT_OK with the relative
   // paths of the files that differ (in the order added) in *damaged and the number checked in
@@ -46,13 +52,18 @@ class finisher {
   struct job {
     std::string path, rel_path;
     const manifest_file* expected;
+    bool folder;
   };
   void run();
   void check(const job& j);  // with mu_ unlocked; records the outcome under it
+  // Whether one flush of its volume makes the file or folder durable; for files asked once
+  // per folder.
+  bool volume_reaches(const job& j, uint64_t* volume);
 
   std::mutex mu_;
   std::condition_variable wake_;
   std::deque<job> queue_;
+  uint64_t queued_bytes_ = 0;  // added since the thread was last woken
   bool closing_ = false;
   bool threaded_ = false;
   std::thread thread_;
@@ -61,4 +72,9 @@ class finisher {
   uint32_t verified_ = 0;
   std::string failure_;  // what went wrong with the first file that could not be finished
   std::map<uint64_t, std::string> volumes_;  // flushed as a whole at the end: a path on each
+  // The thread's own: the read buffer, and the folder last asked about and its answer.
+  std::unique_ptr<uint8_t[]> buffer_;
+  std::string last_folder_;
+  bool last_reaches_ = false;
+  uint64_t last_volume_ = 0;
 };

@@ -67,13 +67,16 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
   const std::string volume = nearest_existing_folder(out);
   uint64_t free_bytes = 0;
   if (volume.empty() || free_space(volume.c_str(), &free_bytes) != 0) return IMPORT_OK;
+  // An output folder still to be made holds no old file: no need to look for each.
+  const bool fresh = volume != full_path_utf8(out);
   uint64_t needed = 0, largest = 0;
   for (size_t i = 0; i < ctx->entries.size(); ++i) {
     const import_entry& e = ctx->entries[i];
     if (e.is_dir) continue;
     file_space old;
-    const std::string target = join_out_path(out, e.rel_path.c_str());
-    if (i == xbe_index || file_space_of(target.c_str(), &old) != 0 || old.links != 1)
+    if (fresh || i == xbe_index ||
+        file_space_of(join_out_path(out, e.rel_path.c_str()).c_str(), &old) != 0 ||
+        old.links != 1)
       old.allocated = 0;
     needed += e.size > old.allocated ? e.size - old.allocated : 0;
     largest = std::max(largest, e.size);
@@ -342,7 +345,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   result->files_verified = have_list ? 1 : 0;
   finisher finish;
   finish.start(job->cancel);
-  finish.add(xbe_part.path(), xbe.rel_path, nullptr);
+  finish.add(xbe_part.path(), xbe.rel_path, xbe.size, nullptr);
 
   for (size_t i : order) {
     if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
@@ -359,7 +362,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
                           nullptr);
       if (status != IMPORT_OK) return status;
-      finish.add(target, e.rel_path, have_list ? expected[i] : nullptr);
+      finish.add(target, e.rel_path, e.size, have_list ? expected[i] : nullptr);
       ++result->files_copied;
       result->bytes_copied += e.size;
     }
@@ -371,7 +374,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // reports success. The finishing thread has been at it since the first file; on a slow
   // stick this wait is where the time goes, so it is shown, and a cancel still counts.
   if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
-  for (const std::string& folder : touched_folders) finish.add(folder, folder, nullptr);
+  finish.add_folders(touched_folders);
   // While the finishing thread still hashes the last files, this thread flushes what is
   // written so far to the output's disk: the flush at the end then finds little left.
   uint64_t volume = 0;

@@ -26,8 +26,6 @@ inline uint32_t load_be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-constexpr size_t FILE_CHUNK = 1024 * 1024;
-
 void compress_portable(uint32_t h[8], const uint8_t* p, size_t blocks, const uint32_t*);
 
 std::atomic<sha256_blocks_fn>& active_blocks() {
@@ -140,18 +138,26 @@ void sha256_final(sha256_ctx* ctx, uint8_t digest[32]) {
   }
 }
 
-int sha256_file(const char* path, uint8_t digest[32]) {
-  // Only plain files: opening a pipe would wait for a writer for ever.
-  if (path_kind(path, nullptr) != PATH_FILE) return -1;
-  unique_file f(open_utf8(path, "rb"));
+int sha256_file(const char* path, uint8_t digest[32], uint8_t* buffer) {
+  uint64_t left = 0;
+  unique_file f(open_regular_file(path, &left));
   if (!f) return -1;
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[FILE_CHUNK]);
-  if (!buf) return -1;
+  std::unique_ptr<uint8_t[]> own;
+  if (!buffer) {
+    own.reset(new (std::nothrow) uint8_t[SHA256_FILE_CHUNK]);
+    if (!(buffer = own.get())) return -1;
+  }
   sha256_ctx ctx;
   sha256_init(&ctx);
-  size_t got;
-  while ((got = std::fread(buf.get(), 1, FILE_CHUNK, f.get())) > 0)
-    sha256_update(&ctx, buf.get(), got);
+  // The file as it was when opened: reading up to its size, not on to the end, saves every
+  // small file a second read that finds nothing. One that shrank meanwhile gives what it had.
+  while (left > 0) {
+    const size_t want = left < SHA256_FILE_CHUNK ? static_cast<size_t>(left) : SHA256_FILE_CHUNK;
+    const size_t got = std::fread(buffer, 1, want, f.get());
+    sha256_update(&ctx, buffer, got);
+    if (got < want) break;
+    left -= got;
+  }
   if (std::ferror(f.get())) return -1;
   sha256_final(&ctx, digest);
   return 0;

@@ -53,7 +53,7 @@ int xbe_undo_media_patch(const char* path, uint32_t* places) {
       return -1;
   }
   // Written back into a ".part" that is about to take its name: on the disk first.
-  if (flush_written_file(f.get()) != 0) return -1;
+  if (flush_written_file(f.get(), 0) != 0) return -1;
   return std::fclose(f.release()) == 0 ? 1 : -1;
 }
 

@@ -22,16 +22,24 @@ using unique_file = std::unique_ptr<FILE, file_closer>;
 // Opens `path` (UTF-8) with the C runtime `mode` ("rb", "wb"). Null on failure.
 FILE* open_utf8(const char* path, const char* mode);
 
+// Opens the regular file at `path` (UTF-8) for unbuffered binary reading, its size in *size
+// (may be null). Null when it is anything else (opening a pipe could wait for ever) or
+// cannot be opened.
+FILE* open_regular_file(const char* path, uint64_t* size);
+
+// The current size of the open file `f`. 0 or -1.
+int open_file_size(FILE* f, uint64_t* size);
+
 // Creates `path` as a new file open for binary writing ("wb"), after removing whatever file or
 // link held the name: never follows a link planted there, and fails rather than open a file
 // that appeared under the name meanwhile. Null on failure.
 FILE* create_new_utf8(const char* path);
 
-// Called once all of a file's bytes are written to `f`. On Linux it starts their writeback
+// Called once all of a file's bytes, `size` in all, are written to `f`. On Linux it starts their writeback
 // without waiting for it (sync_file_range), so that the flush later finds the work done; on
 // Windows it makes them durable (FlushFileBuffers); other POSIX systems leave all of it to
 // sync_path. 0 or -1.
-int flush_written_file(FILE* f);
+int flush_written_file(FILE* f, uint64_t size);
 
 // Waits until the file or folder at `path` (written and closed; for a folder, the entries
 // made in it) is on stable storage: an fdatasync of the file, an fsync of the folder, on

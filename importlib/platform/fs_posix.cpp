@@ -46,24 +46,47 @@ FILE* open_utf8(const char* path, const char* mode) {
   return std::fopen(path, mode);
 }
 
-FILE* create_new_utf8(const char* path) {
+FILE* open_regular_file(const char* path, uint64_t* size) {
   if (!path) return nullptr;
-  unlink(path);  // a stale ".part", or a link planted there: the link goes, not its target
-  scoped_fd fd(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (!fd) return nullptr;
-  FILE* f = fdopen(fd.get(), "wb");
-  if (f) fd.release();
+  // Non-blocking, so that a pipe is refused rather than waited on; one open and one fstat,
+  // no second walk of the path.
+  scoped_fd fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  FILE* f = fdopen(fd.get(), "rb");
+  if (!f) return nullptr;
+  fd.release();
+  std::setvbuf(f, nullptr, _IONBF, 0);  // whole pieces go straight to read()
+  if (size) *size = static_cast<uint64_t>(st.st_size);
   return f;
 }
 
-int flush_written_file(FILE* f) {
+int open_file_size(FILE* f, uint64_t* size) {
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0) return -1;
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+FILE* create_new_utf8(const char* path) {
+  if (!path) return nullptr;
+  // "x": O_EXCL, which refuses any name that exists, a link too, without following it; "e":
+  // O_CLOEXEC. One system call, where open and fdopen take two.
+  FILE* f = std::fopen(path, "wbxe");
+  // A stale ".part", or a link planted there: the link goes, not its target. Only then, so
+  // that the usual fresh name costs no failed unlink.
+  if (!f && errno == EEXIST && unlink(path) == 0) f = std::fopen(path, "wbxe");
+  return f;
+}
+
+int flush_written_file(FILE* f, uint64_t size) {
   if (std::fflush(f) != 0) return -1;
 #ifdef __linux__
   // The wait comes later and finds the writing under way. Small files are left to it: the
   // flush of their volume at the end writes them together, where writeback started file by
   // file would send the disk thousands of small writes.
-  constexpr off_t EARLY_WRITEBACK = 1 << 20;
-  if (ftello(f) < EARLY_WRITEBACK) return 0;
+  constexpr uint64_t EARLY_WRITEBACK = 1 << 20;
+  if (size < EARLY_WRITEBACK) return 0;
   return sync_file_range(fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || errno == ESPIPE ? 0 : -1;
 #else
   return 0;  // the finishing thread's sync_path flushes it; a flush here would be a second one

@@ -73,7 +73,7 @@ FILE* create_new_utf8(const char* path) {
   return f;
 }
 
-int flush_written_file(FILE* f) {
+int flush_written_file(FILE* f, uint64_t) {
   if (std::fflush(f) != 0) return -1;
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
   return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) ? 0 : -1;
@@ -92,6 +92,20 @@ int seek_to(FILE* f, uint64_t offset) {
 
 // Windows has no offset-to-handle copy in the kernel; the copier reads and writes.
 uint64_t copy_in_kernel(FILE*, uint64_t, FILE*, uint64_t) { return 0; }
+
+FILE* open_regular_file(const char* path, uint64_t* size) {
+  if (path_kind(path, size) != PATH_FILE) return nullptr;
+  FILE* f = open_utf8(path, "rb");
+  if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+  return f;
+}
+
+int open_file_size(FILE* f, uint64_t* size) {
+  const __int64 n = _filelengthi64(_fileno(f));
+  if (n < 0) return -1;
+  *size = static_cast<uint64_t>(n);
+  return 0;
+}
 
 path_type path_kind(const char* path, uint64_t* size_out) {
   std::wstring w = utf8_to_wide(path);
