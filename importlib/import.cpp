@@ -75,8 +75,7 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
     if (e.is_dir) continue;
     file_space old;
     if (fresh || i == xbe_index ||
-        file_space_of(join_out_path(out, e.rel_path.c_str()).c_str(), &old) != 0 ||
-        old.links != 1)
+        file_space_of(join_out_path(out, e.rel_path.c_str()).c_str(), &old) != 0 || old.links != 1)
       old.allocated = 0;
     needed += e.size > old.allocated ? e.size - old.allocated : 0;
     largest = std::max(largest, e.size);

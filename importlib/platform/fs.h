@@ -35,9 +35,9 @@ int open_file_size(FILE* f, uint64_t* size);
 // that appeared under the name meanwhile. Null on failure.
 FILE* create_new_utf8(const char* path);
 
-// Called once all of a file's bytes, `size` in all, are written to `f`. On Linux it starts their writeback
-// without waiting for it (sync_file_range), so that the flush later finds the work done; on
-// Windows it makes them durable (FlushFileBuffers); other POSIX systems leave all of it to
+// Called once all of a file's bytes, `size` in all, are written to `f`. On Linux it starts their
+// writeback without waiting for it (sync_file_range), so that the flush later finds the work done;
+// on Windows it makes them durable (FlushFileBuffers); other POSIX systems leave all of it to
 // sync_path. 0 or -1.
 int flush_written_file(FILE* f, uint64_t size);
 
