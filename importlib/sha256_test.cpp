@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "import.h"
 #include "sample_xbe.h"
@@ -83,6 +88,24 @@ TEST(Sha256, FileDigestAndSupportedCheck) {
   digest_to_hex(d, hex);
   EXPECT_STREQ(hex, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(sha256_file((dir / "missing").c_str(), d), -1);
+  // Files are read in pieces up to their size: the ends of a piece, with a caller's buffer and
+  // without.
+  std::vector<uint8_t> buffer(SHA256_FILE_CHUNK);
+  for (size_t size : {SHA256_FILE_CHUNK - 1, SHA256_FILE_CHUNK, 2 * SHA256_FILE_CHUNK + 1}) {
+    std::vector<uint8_t> data(size);
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 4099);
+    write_file(dir / "pieces.bin", data);
+    for (uint8_t* b : {static_cast<uint8_t*>(nullptr), buffer.data()}) {
+      ASSERT_EQ(sha256_file((dir / "pieces.bin").c_str(), d, b), 0) << size;
+      digest_to_hex(d, hex);
+      EXPECT_EQ(hex, sha256_hex(data)) << size;
+    }
+  }
+#ifndef _WIN32
+  // A pipe is refused at once, not waited on for a writer.
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(sha256_file((dir / "pipe").c_str(), d), -1);
+#endif
 
   struct {
     std::string path;
