@@ -53,6 +53,8 @@ FILE* open_regular_file(const char* path, uint64_t* size) {
   scoped_fd fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  // Blocking again for the reads: a FUSE daemon may answer a non-blocking one with EAGAIN.
+  if (fcntl(fd.get(), F_SETFL, O_RDONLY) != 0) return nullptr;
   FILE* f = fdopen(fd.get(), "rb");
   if (!f) return nullptr;
   fd.release();
