@@ -387,20 +387,26 @@ TEST(ImportTool, FullDiskLeavesNoExecutable) {
   const without_disc_list no_list;  // a tree of its own
   temp_dir dir;
   const uint64_t limit = 2u << 20;  // above the executable, below the big file
-  ASSERT_TRUE(write_folder(
-      dir / "src",
+  const disc_node tree =
       dir_node("", {file_node("default.xbe", sample_xbe()),
-                    dir_node("maps", {file_node("big.map", pattern_bytes(3u << 20, 4))})})));
-  const std::string out = dir / "out";
-  process_output r;
-  if (!run_process_file_limited(sibling_exe("qmimport_sample"), {dir / "src", out}, limit, &r))
-    GTEST_SKIP() << "no file-size limit on this platform";
-  EXPECT_EQ(r.exit_code, 1);
-  const std::string error = "qmimport: error -8: write error on " +
-                            join_out_path(out.c_str(), "maps/big.map") + ".part (disk full?)\n";
-  ASSERT_GE(r.err.size(), error.size()) << r.err;
-  EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error);
-  EXPECT_EQ(list_tree(out), std::vector<std::string>{"maps/"});
+                    dir_node("maps", {file_node("a.map", pattern_bytes(2048, 3)),
+                                      file_node("big.map", pattern_bytes(3u << 20, 4))})});
+  ASSERT_TRUE(write_folder(dir / "src", tree));
+  // From the image the big file starts mid-page, one sector after a.map: the copy takes it
+  // through a pipe.
+  ASSERT_TRUE(write_image(dir / "src.iso", tree));
+  for (const char* source : {"src", "src.iso"}) {
+    const std::string out = dir / (std::string(source) + ".out");
+    process_output r;
+    if (!run_process_file_limited(sibling_exe("qmimport_sample"), {dir / source, out}, limit, &r))
+      GTEST_SKIP() << "no file-size limit on this platform";
+    EXPECT_EQ(r.exit_code, 1) << source;
+    const std::string error = "qmimport: error -8: write error on " +
+                              join_out_path(out.c_str(), "maps/big.map") + ".part (disk full?)\n";
+    ASSERT_GE(r.err.size(), error.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - error.size()), error) << source;
+    EXPECT_EQ(list_tree(out), (std::vector<std::string>{"maps/", "maps/a.map"})) << source;
+  }
 }
 
 // Killed at a random moment of its writing phase, an import never leaves a wrong file under

@@ -135,11 +135,81 @@ int seek_to(FILE* f, uint64_t offset) {
   return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 ? 0 : -1;
 }
 
+#ifdef __linux__
+namespace {
+
+constexpr uint64_t PAGE = 4096;
+
+// The pipe one thread's spliced copies go through, kept open between them.
+struct splice_pipe {
+  int fds[2] = {-1, -1};
+  size_t capacity = 0;
+  ~splice_pipe() { reset(); }
+  void reset() {
+    for (int& fd : fds) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+  }
+  bool ready() {
+    if (fds[0] >= 0) return true;
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+      fds[0] = fds[1] = -1;
+      return false;
+    }
+    fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);  // fewer calls where allowed; the default serves too
+    const int size = fcntl(fds[1], F_GETPIPE_SZ);
+    if (size < static_cast<int>(2 * PAGE)) {
+      reset();
+      return false;
+    }
+    capacity = static_cast<size_t>(size);
+    return true;
+  }
+};
+
+// copy_in_kernel for a source whose offset is not on a page boundary where the output's is
+// (a file of a disc image starts on a 2,048-byte sector, half of them mid-page). The kernel's
+// own copy then writes the output in pieces that start and end mid-page, which took it 1.5
+// times as long to copy and 1.15 times as long to flush (4 files of 96 MiB). Through a pipe of
+// our own, every piece written is whole pages of the output: a piece of n pages takes n + 1
+// pipe slots from such a source, so a piece is one page less than the pipe holds.
+uint64_t copy_spliced(int in_fd, loff_t from, int out_fd, uint64_t length) {
+  thread_local splice_pipe pipe;
+  if (!pipe.ready()) return 0;
+  const uint64_t piece = pipe.capacity - PAGE;
+  uint64_t copied = 0;
+  while (copied < length) {
+    const uint64_t want = length - copied < piece ? length - copied : piece;
+    const ssize_t got = splice(in_fd, &from, pipe.fds[1], nullptr, static_cast<size_t>(want), 0);
+    if (got <= 0) break;
+    for (ssize_t left = got; left > 0;) {
+      const ssize_t put =
+          splice(pipe.fds[0], nullptr, out_fd, nullptr, static_cast<size_t>(left), 0);
+      if (put <= 0) {
+        pipe.reset();  // what is left in it belongs to no copy
+        return copied;
+      }
+      left -= put;
+      copied += static_cast<uint64_t>(put);
+    }
+  }
+  return copied;
+}
+
+}  // namespace
+#endif
+
 uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length) {
 #ifdef __linux__
   if (in_offset > static_cast<uint64_t>(INT64_MAX)) return 0;
   const int in_fd = fileno(in), out_fd = fileno(out);
   loff_t from = static_cast<loff_t>(in_offset);
+  const off_t at = lseek(out_fd, 0, SEEK_CUR);
+  if (at >= 0 && (in_offset - static_cast<uint64_t>(at)) % PAGE != 0) {
+    const uint64_t spliced = copy_spliced(in_fd, from, out_fd, length);
+    if (spliced != 0) return spliced;
+  }
   uint64_t copied = 0;
   while (copied < length) {
     ssize_t n =
