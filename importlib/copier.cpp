@@ -14,15 +14,7 @@ bool read_exact(FILE* f, uint8_t* buffer, size_t length) {
   return std::fread(buffer, 1, length, f) == length;
 }
 
-// The size of one write of bytes that passed through the buffer (decoded sectors, a ZIP's
-// inflated image). The kernel gives a write page-cache memory in blocks as large as the write
-// allows, and large blocks are what a virtual machine's guest hands back to its host once
-// they are free a moment: writing them again then waits on the host for every page. Written
-// 4 MiB at a time, a CCI import took 1.4 to 3.8 s here; 64 KiB at a time, 1.2 s each time
-// (the same disc as an XISO: 1.0 s).
-constexpr size_t WRITE_PIECE = 64u * 1024;
-
-// Writes `length` bytes in pieces of WRITE_PIECE.
+// Writes `length` bytes in pieces of at most WRITE_PIECE (see fs.h).
 bool write_pieces(FILE* out, const uint8_t* data, size_t length) {
   for (size_t done = 0; done < length;) {
     const size_t n = length - done < WRITE_PIECE ? length - done : WRITE_PIECE;

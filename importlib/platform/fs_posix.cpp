@@ -21,6 +21,12 @@
 
 const char OUTPUT_SEPARATOR = '/';
 
+#ifdef __linux__
+const size_t WRITE_PIECE = 64u * 1024;
+#else
+const size_t WRITE_PIECE = SIZE_MAX;
+#endif
+
 namespace {
 
 struct dir_traits : handle_traits<DIR*> {

@@ -12,6 +12,7 @@
 #include "windows_support.h"
 
 const char OUTPUT_SEPARATOR = '\\';
+const size_t WRITE_PIECE = SIZE_MAX;
 
 namespace {
 
