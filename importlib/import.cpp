@@ -40,10 +40,10 @@ bool is_top_level_xbe(const import_entry& e) {
          equals_nocase(e.rel_path.c_str(), "default.xbe");
 }
 
-// The folder whose volume the output lands on: `out` or its nearest existing ancestor;
-// empty when there is none.
-std::string nearest_existing_folder(const char* out) {
-  std::string p = full_path_utf8(out);
+// The folder whose volume the output lands on: the output (`full`, its absolute path) or its
+// nearest existing ancestor; empty when there is none.
+std::string nearest_existing_folder(const std::string& full) {
+  std::string p = full;
   while (!p.empty() && path_kind(p.c_str(), nullptr) != PATH_FOLDER) {
     const size_t cut = p.find_last_of("/\\");
     if (cut == std::string::npos) return {};
@@ -63,12 +63,13 @@ std::string nearest_existing_folder(const char* out) {
 // another name nothing (counted by their size, such files let an import past this check that
 // then filled the disk half-way). The old default.xbe is replaced only at the very end, so it
 // frees nothing meanwhile. Where the free space cannot be learnt, the write errors still tell.
-int check_free_space(const import_context* ctx, size_t xbe_index, const char* out) {
-  const std::string volume = nearest_existing_folder(out);
+// `full` is the output's absolute path, `volume` its nearest existing folder.
+int check_free_space(const import_context* ctx, size_t xbe_index, const char* out,
+                     const std::string& full, const std::string& volume) {
   uint64_t free_bytes = 0;
   if (volume.empty() || free_space(volume.c_str(), &free_bytes) != 0) return IMPORT_OK;
   // An output folder still to be made holds no old file: no need to look for each.
-  const bool fresh = volume != full_path_utf8(out);
+  const bool fresh = volume != full;
   uint64_t needed = 0, largest = 0;
   for (size_t i = 0; i < ctx->entries.size(); ++i) {
     const import_entry& e = ctx->entries[i];
@@ -255,14 +256,15 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     return x.image_offset < y.image_offset;
   });
 
-  status = check_free_space(ctx, xbe_index, out);
+  const std::string full = full_path_utf8(out);
+  const std::string existing = nearest_existing_folder(full);
+  status = check_free_space(ctx, xbe_index, out, full, existing);
   if (status != IMPORT_OK) return status;
 
   // The folders whose entries the import creates: the output's, those of the folders it makes
   // up to the nearest one that exists, and every folder of the listing.
   std::vector<std::string> touched_folders;
-  const std::string existing = nearest_existing_folder(out);
-  for (std::string p = full_path_utf8(out); !p.empty() && p != existing;) {
+  for (std::string p = full; !p.empty() && p != existing;) {
     touched_folders.push_back(p);
     const size_t cut = p.find_last_of("/\\");
     if (cut == std::string::npos || cut == 0) break;
