@@ -4,6 +4,7 @@
 
 #include "entries.h"
 #include "image_reader.h"
+#include "read_ahead.h"
 #include "sha256.h"
 
 namespace {
@@ -48,6 +49,9 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
       }
       // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
       std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
+      // Read ahead further, as cp asks: a cold file of many MiB then comes in fewer, larger
+      // reads. Smaller ones are read ahead of the copy by the driver.
+      if (entry.size >= READ_AHEAD_BELOW) expect_sequential_read(own_source.get());
     } else if (!image || entry.image_offset > image->size()) {
       set_import_error(result, "seek failed in image");
       return IMPORT_ERR_SOURCE_IO;
@@ -85,7 +89,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
         if (!from_folder && !image->stored_span(entry.image_offset + copied, &in, &at, &avail))
           in = nullptr;
         const uint64_t n =
-            in ? copy_in_kernel(in, at, out.get(), avail < chunk ? avail : chunk) : 0;
+            in ? copy_in_kernel(in, at, out.get(), copied, avail < chunk ? avail : chunk) : 0;
         if (n == 0) {
           in_kernel = false;
           if (copied != 0 &&

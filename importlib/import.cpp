@@ -17,6 +17,7 @@
 #include "image_reader.h"
 #include "manifest.h"
 #include "paths.h"
+#include "read_ahead.h"
 #include "sha256.h"
 #include "split_names.h"
 #include "xbe_file.h"
@@ -348,9 +349,24 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   finish.start(job->cancel);
   finish.add(xbe_part.path(), xbe.rel_path, xbe.size, nullptr);
 
-  for (size_t i : order) {
+  // A folder's small files are read into memory a little ahead of the copy.
+  read_ahead ahead;
+  {
+    std::vector<const char*> paths(order.size(), nullptr);
+    std::vector<uint64_t> sizes(order.size(), 0);
+    for (size_t k = 0; k < order.size(); ++k) {
+      const import_entry& e = ctx->entries[order[k]];
+      if (e.is_dir || e.source_path.empty() || e.size == 0 || e.size >= READ_AHEAD_BELOW) continue;
+      paths[k] = e.source_path.c_str();
+      sizes[k] = e.size;
+    }
+    ahead.start(std::move(paths), sizes);
+  }
+
+  for (size_t k = 0; k < order.size(); ++k) {
+    ahead.at(k);
     if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
-    const import_entry& e = ctx->entries[i];
+    const import_entry& e = ctx->entries[order[k]];
     const std::string target = join_out_path(out, e.rel_path.c_str());
     if (e.is_dir) {
       if (make_dir(target.c_str()) != 0) {
@@ -363,7 +379,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
                           nullptr);
       if (status != IMPORT_OK) return status;
-      finish.add(target, e.rel_path, e.size, have_list ? expected[i] : nullptr);
+      finish.add(target, e.rel_path, e.size, have_list ? expected[order[k]] : nullptr);
       ++result->files_copied;
       result->bytes_copied += e.size;
     }

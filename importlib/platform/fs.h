@@ -36,6 +36,12 @@ extern const size_t WRITE_PIECE;
 // cannot be opened.
 FILE* open_regular_file(const char* path, uint64_t* size);
 
+// Asks the system to start reading the file at `path` into memory without waiting for it
+// (posix_fadvise WILLNEED on Linux). 1 when its start is in memory already, so nothing was
+// asked; 0 when reading was asked for; -1 when it cannot be asked (always on Windows, where
+// the system gives no such request for a file by name).
+int start_reading(const char* path);
+
 // The current size of the open file `f`. 0 or -1.
 int open_file_size(FILE* f, uint64_t* size);
 
@@ -71,13 +77,19 @@ int sync_volume(const char* path);
 // Positions `f` at the absolute byte `offset` (64-bit). 0 or -1.
 int seek_to(FILE* f, uint64_t offset);
 
-// Copies up to `length` bytes from `in` at byte `in_offset` to the current end of what was
-// written to `out` (an unbuffered stream with nothing pending), inside the kernel where the
-// system can (copy_file_range on Linux): no trip through user memory, as `cp` does. Returns
+// Copies up to `length` bytes from `in` at byte `in_offset` to `out` (an unbuffered stream
+// with nothing pending, positioned at byte `out_offset`: the caller knows where, which spares
+// asking), inside the kernel where the system can (copy_file_range on Linux): no trip through
+// user memory, as `cp` does. Returns
 // the bytes copied, which may be short; 0 when nothing could be copied this way, for any
 // reason (unsupported, end of the source, an error): the caller then falls back to reading
 // and writing, which also finds out what went wrong.
-uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t length);
+uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t out_offset,
+                        uint64_t length);
+
+// Tells the system that `f` will be read once from start to end, so that it reads further
+// ahead (twice as far on Linux, as `cp` asks for). Only a hint: nothing fails without it.
+void expect_sequential_read(FILE* f);
 
 enum path_type : int {
   PATH_NONE = 0,    // does not exist or cannot be queried

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+
 #include "paths.h"
 #include "testutil.h"
 #ifdef _WIN32
@@ -76,6 +79,26 @@ TEST(Paths, ListDirStopsAtFirstStatus) {
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(list_dir((dir / "missing").c_str(), [](const char*, int) { return 0; }),
             LIST_DIR_FAILED);
+}
+
+// Past the size of the batches the listing sorts, every entry still comes exactly once.
+TEST(Paths, ListDirGivesEveryEntryOnce) {
+  temp_dir dir;
+  std::set<std::string> made, seen;
+  for (int i = 0; i < 1100; ++i) {
+    const std::string name = std::to_string(i);
+    made.insert(name);
+    write_file(dir / name, std::string());
+  }
+  int calls = 0;
+  EXPECT_EQ(list_dir(dir.path().c_str(), [&](const char* name, int) {
+              ++calls;
+              seen.insert(name);
+              return 0;
+            }),
+            0);
+  EXPECT_EQ(calls, 1100);
+  EXPECT_EQ(seen, made);
 }
 
 }  // namespace

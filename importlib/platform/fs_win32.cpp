@@ -92,7 +92,11 @@ int seek_to(FILE* f, uint64_t offset) {
 }
 
 // Windows has no offset-to-handle copy in the kernel; the copier reads and writes.
-uint64_t copy_in_kernel(FILE*, uint64_t, FILE*, uint64_t) { return 0; }
+uint64_t copy_in_kernel(FILE*, uint64_t, FILE*, uint64_t, uint64_t) { return 0; }
+
+int start_reading(const char*) { return -1; }
+
+void expect_sequential_read(FILE*) {}
 
 FILE* open_regular_file(const char* path, uint64_t* size) {
   if (path_kind(path, size) != PATH_FILE) return nullptr;
