@@ -60,7 +60,7 @@ TEST(ReadAhead, StaysAWindowAheadOfTheCopy) {
   std::vector<std::string> names;
   std::vector<const char*> paths;
   for (int i = 0; i < 400; ++i) {
-    names.push_back(dir / ("f" + std::to_string(i)));
+    names.push_back(dir / std::to_string(i));
     write_file(names.back(), pattern_bytes(8192, static_cast<uint32_t>(i)));
   }
   for (const std::string& n : names) {

@@ -91,11 +91,12 @@ TEST(Paths, ListDirGivesEveryEntryOnce) {
     write_file(dir / name, std::string());
   }
   int calls = 0;
-  EXPECT_EQ(list_dir(dir.path().c_str(), [&](const char* name, int) {
-              ++calls;
-              seen.insert(name);
-              return 0;
-            }),
+  EXPECT_EQ(list_dir(dir.path().c_str(),
+                     [&](const char* name, int) {
+                       ++calls;
+                       seen.insert(name);
+                       return 0;
+                     }),
             0);
   EXPECT_EQ(calls, 1100);
   EXPECT_EQ(seen, made);
