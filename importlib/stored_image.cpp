@@ -16,6 +16,8 @@ int stored_image::open(const std::vector<std::string>& paths, std::string* messa
       *message = "cannot open " + name;
       return IMPORT_ERR_SOURCE_IO;
     }
+    // Read from start to end once the listing is done: twice the read-ahead, as cp asks.
+    expect_sequential_read(p.file.get());
     p.path = name;
     size_ += p.size;
     parts_.push_back(std::move(p));
