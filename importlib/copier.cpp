@@ -130,9 +130,10 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
       job->done += chunk;
       if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
     }
-    // A file that grew after it was listed would be copied short and pass for complete.
+    // A file that grew after it was listed would be copied short and pass for complete,
+    // unless its digest is checked: then its first bytes are the disc's file or it fails.
     uint64_t now_size = 0;
-    if (status == IMPORT_OK && from_folder &&
+    if (status == IMPORT_OK && from_folder && !job->checked_by_list &&
         (open_file_size(source, &now_size) != 0 || now_size != entry.size)) {
       set_import_error(result, "source changed during the import: %s", entry.source_path.c_str());
       status = IMPORT_ERR_SOURCE_IO;

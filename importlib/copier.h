@@ -27,6 +27,9 @@ struct copy_job {
   uint64_t total = 0;              // bytes the whole import will write; set before the first copy
   std::unique_ptr<uint8_t[]> buffer;         // COPY_CHUNK bytes, allocated by the driver
   const std::atomic<int>* cancel = nullptr;  // non-zero once the caller gives up; may be null
+  // Every file copied is checked against the disc's list afterwards (or, default.xbe, against
+  // its digest): what a source file holds past its listed size cannot reach the output unseen.
+  bool checked_by_list = false;
 };
 
 // IMPORT_ERR_CANCELLED, with its message in `result`, once the caller has set the job's cancel

@@ -212,6 +212,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // With the disc's list, every file is checked against it: what is missing or cut short is
   // known now, and said once default.xbe has shown that this is the supported build at all.
   const bool have_list = disc_manifest().count > 0;
+  job->checked_by_list = have_list;
   std::vector<const manifest_file*> expected;
   std::vector<std::string> problems;
   uint32_t missing = 0, wrong_size = 0;

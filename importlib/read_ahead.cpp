@@ -52,14 +52,20 @@ void read_ahead::run(size_t next) {
   while (next < paths_.size() && !stop_.load()) {
     const size_t copying = copying_.load();
     if (next < copying) next = copying;  // the copy got there first
-    if (next >= copying + AHEAD_FILES || before_[next] - before_[copying] >= AHEAD_BYTES) {
-      // Woken once the copy has worked through half of what is asked for: half the files,
-      // or as many as leave half the bytes.
-      const uint64_t half = before_[next] > AHEAD_BYTES / 2 ? before_[next] - AHEAD_BYTES / 2 : 0;
-      const size_t by_bytes = static_cast<size_t>(
-          std::lower_bound(before_.begin(), before_.end(), half) - before_.begin());
+    const bool files_full = next >= copying + AHEAD_FILES;
+    const bool bytes_full = before_[next] - before_[copying] >= AHEAD_BYTES;
+    if (files_full || bytes_full) {
+      // Woken once the copy has used half of what is asked for: once half the files are
+      // behind it, or so many that half the bytes are.
+      size_t resume = copying + 1;
+      if (files_full) resume = std::max(resume, next - AHEAD_FILES / 2);
+      if (bytes_full) {
+        const auto half =
+            std::lower_bound(before_.begin(), before_.end(), before_[next] - AHEAD_BYTES / 2);
+        resume = std::max(resume, static_cast<size_t>(half - before_.begin()));
+      }
       std::unique_lock<std::mutex> lock(mu_);
-      resume_.store(std::max(copying + 1, std::min(copying + AHEAD_FILES / 2, by_bytes)));
+      resume_.store(resume);
       waiting_.store(true);
       moved_.wait(lock, [&] { return stop_.load() || copying_.load() >= resume_.load(); });
       waiting_.store(false);
