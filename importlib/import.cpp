@@ -353,12 +353,11 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // A folder's small files are read into memory a little ahead of the copy.
   read_ahead ahead;
   {
-    std::vector<const char*> paths(order.size(), nullptr);
-    std::vector<uint64_t> sizes(order.size(), 0);
+    std::vector<const char*> paths(order.size());
+    std::vector<uint64_t> sizes(order.size());
     for (size_t k = 0; k < order.size(); ++k) {
       const import_entry& e = ctx->entries[order[k]];
-      if (e.is_dir || e.source_path.empty() || e.size == 0 || e.size >= READ_AHEAD_BELOW) continue;
-      paths[k] = e.source_path.c_str();
+      paths[k] = e.source_path.empty() ? nullptr : e.source_path.c_str();
       sizes[k] = e.size;
     }
     ahead.start(std::move(paths), sizes);

@@ -29,8 +29,10 @@ read_ahead::~read_ahead() {
 void read_ahead::start(std::vector<const char*> paths, const std::vector<uint64_t>& sizes) {
   paths_ = std::move(paths);
   before_.assign(paths_.size() + 1, 0);
-  for (size_t i = 0; i < paths_.size(); ++i)
+  for (size_t i = 0; i < paths_.size(); ++i) {
+    if (sizes[i] == 0 || sizes[i] >= READ_AHEAD_BELOW) paths_[i] = nullptr;
     before_[i + 1] = before_[i] + (paths_[i] ? sizes[i] : 0);
+  }
   size_t first = 0;
   while (first < paths_.size() && !paths_[first]) ++first;
   // The first file tells whether the system can be asked at all.

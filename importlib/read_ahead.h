@@ -25,10 +25,11 @@ class read_ahead {
   read_ahead(const read_ahead&) = delete;
   read_ahead& operator=(const read_ahead&) = delete;
 
-  // The files in the order they will be copied: a path to read ahead, or null for an entry
-  // not to (a folder, an image's file, a big file that the system reads ahead well enough on
-  // its own). The paths must outlive this object. Does nothing where the system has no such
-  // request or no thread can be started. May throw std::bad_alloc.
+  // The entries in the order they will be copied: a folder source's file by its path and
+  // size, anything else (a folder, an image's file) as null. Empty files, and files the system
+  // reads ahead well enough on its own (READ_AHEAD_BELOW), are left out here. The paths must
+  // outlive this object. Does nothing where the system has no such request or no thread can
+  // be started. May throw std::bad_alloc.
   void start(std::vector<const char*> paths, const std::vector<uint64_t>& sizes);
 
   // The copy has come to entry `i`.

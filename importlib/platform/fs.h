@@ -80,10 +80,9 @@ int seek_to(FILE* f, uint64_t offset);
 // Copies up to `length` bytes from `in` at byte `in_offset` to `out` (an unbuffered stream
 // with nothing pending, positioned at byte `out_offset`: the caller knows where, which spares
 // asking), inside the kernel where the system can (copy_file_range on Linux): no trip through
-// user memory, as `cp` does. Returns
-// the bytes copied, which may be short; 0 when nothing could be copied this way, for any
-// reason (unsupported, end of the source, an error): the caller then falls back to reading
-// and writing, which also finds out what went wrong.
+// user memory, as `cp` does. Returns the bytes copied, which may be short; 0 when nothing
+// could be copied this way, for any reason (unsupported, end of the source, an error): the
+// caller then falls back to reading and writing, which also finds out what went wrong.
 uint64_t copy_in_kernel(FILE* in, uint64_t in_offset, FILE* out, uint64_t out_offset,
                         uint64_t length);
 
