@@ -2,9 +2,11 @@
 // against the disc's list (when there is one) while its pages are still in the cache, then
 // sees that it reaches the disk: flushed on its own where the file system needs that (FUSE),
 // else by one flush of its whole volume at the end, which on the benchmark's 2,000 small
-// files cost a fraction of a flush each. The copy itself keeps its pace and its copies
-// inside the kernel. A file that differs does not stop the import; the driver names every
-// one at the end.
+// files cost a fraction of a flush each. A third thread flushes the output's volume every
+// FLUSH_EVERY bytes meanwhile, so that the disk writes while the copy goes on and the flush
+// at the end finds little left (docs/performance.md). The copy itself keeps its pace and its
+// copies inside the kernel. A file that differs does not stop the import; the driver names
+// every one at the end.
 #pragma once
 
 #include <atomic>
@@ -28,8 +30,9 @@ class finisher {
   finisher& operator=(const finisher&) = delete;
 
   // Starts the thread, which stops early once `*cancel` (may be null) is set. Where no thread
-  // can be started, files are finished as they are added instead.
-  void start(const std::atomic<int>* cancel);
+  // can be started, files are finished as they are added instead. Where one flush of its
+  // volume reaches the output folder `out`, the flushing thread too.
+  void start(const std::atomic<int>* cancel, const char* out);
 
   // Finishes the file at `path`, `size` bytes written and closed: compares it with `expected`
   // (when not null; the file is named by `rel_path` when it differs), then makes it durable.
@@ -38,8 +41,8 @@ class finisher {
            const manifest_file* expected);
 
   // Makes the folders durable, each once every entry made in it is in place: the last work,
-  // so the thread sets to it, and to any files still waiting, right away. May throw
-  // std::bad_alloc.
+  // so the thread sets to it, and to any files still waiting, right away, while the output's
+  // volume is flushed once more. May throw std::bad_alloc.
   void add_folders(const std::vector<std::string>& paths);
 
   // Waits for every file added, then flushes the volumes they lie on. IMPORT_OK with the relative
@@ -55,6 +58,8 @@ class finisher {
     bool folder;
   };
   void run();
+  void run_flushes();
+  void ask_flush();          // with mu_ locked
   void check(const job& j);  // with mu_ unlocked; records the outcome under it
   // Whether one flush of its volume makes the file or folder durable; for files asked once
   // per folder.
@@ -72,6 +77,14 @@ class finisher {
   uint32_t verified_ = 0;
   std::string failure_;  // what went wrong with the first file that could not be finished
   std::map<uint64_t, std::string> volumes_;  // flushed as a whole at the end: a path on each
+  // The flushing thread's: the output folder, bytes added since it was last asked to flush,
+  // and whether it is asked to flush, or to end.
+  std::string out_;
+  std::thread flusher_;
+  std::condition_variable flush_wake_;
+  uint64_t unflushed_bytes_ = 0;
+  bool flush_asked_ = false;
+  bool flusher_closing_ = false;
   // The thread's own: the read buffer, and the folder last asked about and its answer.
   std::unique_ptr<uint8_t[]> buffer_;
   std::string last_folder_;

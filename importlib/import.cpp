@@ -347,7 +347,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // default.xbe matched the digest, which is its line's.
   result->files_verified = have_list ? 1 : 0;
   finisher finish;
-  finish.start(job->cancel);
+  finish.start(job->cancel, out);
   finish.add(xbe_part.path(), xbe.rel_path, xbe.size, nullptr);
 
   // A folder's small files are read into memory a little ahead of the copy.
@@ -391,11 +391,9 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   // reports success. The finishing thread has been at it since the first file; on a slow
   // stick this wait is where the time goes, so it is shown, and a cancel still counts.
   if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
+  // While the finishing thread still hashes the last files, what is written so far goes to
+  // the output's disk: the flush at the end then finds little left.
   finish.add_folders(touched_folders);
-  // While the finishing thread still hashes the last files, this thread flushes what is
-  // written so far to the output's disk: the flush at the end then finds little left.
-  uint64_t volume = 0;
-  if (volume_sync_reaches(out, &volume)) sync_volume(out);
   {
     std::vector<std::string> damaged;
     uint32_t verified = 0;

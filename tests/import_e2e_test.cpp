@@ -612,6 +612,28 @@ TEST(ImportTool, ListingErrorAndTooLittleSpace) {
 }
 
 #ifndef _WIN32
+// The disk fails a write: the flush that finds out, the one while the last files are checked
+// or the one at the end, fails the import, and the executable never takes its name. The
+// system tells a write error to the first flush that asks, never again.
+TEST(ImportTool, AFlushTheDiskFailsFailsTheImport) {
+  temp_dir dir;
+  const std::string src = dir / "src";
+  ASSERT_TRUE(write_folder(src, sample_tree()));
+  for (const char* nth : {"1", "2"}) {
+    std::string out = dir / "out";
+    out += nth;
+    process_output r;
+    ASSERT_TRUE(run_qmimport_with_faults({src, out}, {{"QM_FAULT_SYNCFS_EIO", nth}}, &r));
+    EXPECT_EQ(r.exit_code, 1) << nth;
+    const size_t at = r.err.rfind("qmimport: error -8: cannot flush ");
+    EXPECT_TRUE(at != std::string::npos &&
+                r.err.substr(r.err.size() - 27) == " to the disk (disk error?)\n")
+        << nth << ": " << r.err;
+    EXPECT_EQ(path_kind(join_out_path(out.c_str(), "default.xbe").c_str(), nullptr), PATH_NONE);
+    EXPECT_TRUE(no_part_files(out)) << nth;
+  }
+}
+
 // Old files in the output free what they hold on their own file system: a sparse one its few
 // blocks, a hard-linked one nothing, so with room one byte short of a fresh import's need the
 // import is refused. A file system that reports no blocks at all (libfuse without statfs) is

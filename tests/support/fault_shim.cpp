@@ -6,6 +6,8 @@
 //                           file system without statfs
 //   QM_FAULT_SLOW_SYNC_MS=N every fsync and fdatasync takes N ms more, as on a slow stick
 //   QM_FAULT_FUSE=1         statfs says every file system is a FUSE one
+//   QM_FAULT_SYNCFS_EIO=N   the Nth syncfs (from 1) flushes, then reports EIO, as when the
+//                           disk failed a write
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/statvfs.h>
@@ -13,6 +15,7 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -69,6 +72,15 @@ extern "C" int statfs(const char* path, struct statfs* st) {
 }
 extern "C" int statfs64(const char* path, struct statfs64* st) {
   return faked_statfs(path, st, "statfs64");
+}
+extern "C" int syncfs(int fd) {
+  static std::atomic<long> calls{0};
+  const long n = ++calls;
+  const int status = next<int (*)(int)>("syncfs")(fd);
+  const char* fail = std::getenv("QM_FAULT_SYNCFS_EIO");
+  if (status != 0 || !fail || std::strtol(fail, nullptr, 10) != n) return status;
+  errno = EIO;
+  return -1;
 }
 extern "C" int fsync(int fd) { return slow_sync<int (*)(int)>(fd, "fsync"); }
 extern "C" int fdatasync(int fd) { return slow_sync<int (*)(int)>(fd, "fdatasync"); }
