@@ -34,21 +34,24 @@ int check_cancel(const copy_job* job, import_result* result) {
 }
 
 int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
-               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out) {
+               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out,
+               FILE* opened) {
+  unique_file own_source(opened);
   try {
     std::string part = target;
     part += ".part";
 
-    unique_file own_source;
     const bool from_folder = !entry.source_path.empty();
     if (from_folder) {
-      own_source.reset(open_utf8(entry.source_path.c_str(), "rb"));
       if (!own_source) {
-        set_import_error(result, "cannot open %s", entry.source_path.c_str());
-        return IMPORT_ERR_SOURCE_IO;
+        own_source.reset(open_utf8(entry.source_path.c_str(), "rb"));
+        if (!own_source) {
+          set_import_error(result, "cannot open %s", entry.source_path.c_str());
+          return IMPORT_ERR_SOURCE_IO;
+        }
+        // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
+        std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
       }
-      // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
-      std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
       // Read ahead further, as cp asks: a cold file of many MiB then comes in fewer, larger
       // reads. Smaller ones are read ahead of the copy by the driver.
       if (entry.size >= READ_AHEAD_BELOW) expect_sequential_read(own_source.get());

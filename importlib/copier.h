@@ -44,10 +44,13 @@ enum part_fate : int {
 
 // Copies `entry` (a file of `image`, or of a folder source: then `image` may be null) to
 // `target` + ".part", feeding `hash` (may be null) on the way; then moves the ".part" over
-// `target`, or keeps it and stores its path in *part_out. An import status, explained in
-// `result`; after any failure the ".part" file is gone and an existing `target` is untouched.
+// `target`, or keeps it and stores its path in *part_out. A folder source's file is read from
+// `opened` when that is not null (its stream, opened ahead as open_regular_file does; taken
+// over), else opened here. An import status, explained in `result`; after any failure the
+// ".part" file is gone and an existing `target` is untouched.
 int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
-               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out);
+               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out,
+               FILE* opened = nullptr);
 
 // Deletes a ".part" file when it goes out of scope, unless released first: every path that
 // gives up on a copy, exceptions included, leaves no ".part" behind.

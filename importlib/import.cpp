@@ -350,7 +350,8 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   finish.start(job->cancel, out);
   finish.add(xbe_part.path(), xbe.rel_path, xbe.size, nullptr);
 
-  // A folder's small files are read into memory a little ahead of the copy.
+  // A folder's files are opened, and its small ones read into memory, a little ahead of the
+  // copy.
   read_ahead ahead;
   {
     std::vector<const char*> paths(order.size());
@@ -364,7 +365,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   }
 
   for (size_t k = 0; k < order.size(); ++k) {
-    ahead.at(k);
+    unique_file opened(ahead.at(k));
     if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
     const import_entry& e = ctx->entries[order[k]];
     const std::string target = join_out_path(out, e.rel_path.c_str());
@@ -377,7 +378,7 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       ++result->folders_created;
     } else {
       status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
-                          nullptr);
+                          nullptr, opened.release());
       if (status != IMPORT_OK) return status;
       finish.add(target, e.rel_path, e.size, have_list ? expected[order[k]] : nullptr);
       ++result->files_copied;

@@ -9,10 +9,11 @@
 namespace {
 
 // How far ahead of the copy: enough reads under way to keep the disk busy, few enough bytes
-// that they are still in memory when their turn comes.
+// that they are still in memory when their turn comes, and a few hundred files open at most.
 constexpr size_t AHEAD_FILES = 256;
 constexpr uint64_t AHEAD_BYTES = 16u << 20;
-// This many files in a row found in memory already: the tree is warm.
+// This many files in a row found in memory already: the tree is warm, and asking for reads
+// would only cost system calls.
 constexpr size_t WARM_AFTER = 64;
 
 }  // namespace
@@ -24,24 +25,38 @@ read_ahead::~read_ahead() {
   }
   moved_.notify_all();
   if (thread_.joinable()) thread_.join();
+  for (size_t i = 0; state_ && i < paths_.size(); ++i) {
+    if (state_[i].load() == OPENED) std::fclose(files_[i]);
+  }
 }
 
 void read_ahead::start(std::vector<const char*> paths, const std::vector<uint64_t>& sizes) {
+  if (!CAN_READ_AHEAD || std::none_of(paths.begin(), paths.end(), [](const char* p) { return p; }))
+    return;
+  const size_t n = paths.size();
   paths_ = std::move(paths);
-  before_.assign(paths_.size() + 1, 0);
-  for (size_t i = 0; i < paths_.size(); ++i) {
-    if (sizes[i] == 0 || sizes[i] >= READ_AHEAD_BELOW) paths_[i] = nullptr;
-    before_[i + 1] = before_[i] + (paths_[i] ? sizes[i] : 0);
+  read_.assign(n, false);
+  before_.assign(n + 1, 0);
+  for (size_t i = 0; i < n; ++i) {
+    read_[i] = paths_[i] && sizes[i] > 0 && sizes[i] < READ_AHEAD_BELOW;
+    before_[i + 1] = before_[i] + (read_[i] ? sizes[i] : 0);
   }
-  size_t first = 0;
-  while (first < paths_.size() && !paths_[first]) ++first;
-  // The first file tells whether the system can be asked at all.
-  if (first == paths_.size() || start_reading(paths_[first]) < 0) return;
+  files_.reset(new FILE*[n]());
+  state_.reset(new std::atomic<int>[n]);
+  for (size_t i = 0; i < n; ++i) state_[i].store(EMPTY);
   try {
-    thread_ = std::thread([this, first] { run(first + 1); });
+    thread_ = std::thread([this] { run(); });
   } catch (const std::system_error&) {
-    // The copy reads the files itself, only with more waits.
+    // The copy opens and reads the files itself, only with more waits.
   }
+}
+
+FILE* read_ahead::at(size_t i) {
+  if (!state_ || i >= paths_.size()) return nullptr;
+  copying_.store(i);
+  if (waiting_.load() && i >= resume_.load()) wake();
+  // What the thread opens from now on, it closes again.
+  return state_[i].exchange(TAKEN) == OPENED ? files_[i] : nullptr;
 }
 
 void read_ahead::wake() {
@@ -49,9 +64,9 @@ void read_ahead::wake() {
   moved_.notify_one();
 }
 
-void read_ahead::run(size_t next) {
+void read_ahead::run() {
   size_t in_memory = 0;
-  while (next < paths_.size() && !stop_.load()) {
+  for (size_t next = 0; next < paths_.size() && !stop_.load();) {
     const size_t copying = copying_.load();
     if (next < copying) next = copying;  // the copy got there first
     const bool files_full = next >= copying + AHEAD_FILES;
@@ -73,9 +88,16 @@ void read_ahead::run(size_t next) {
       waiting_.store(false);
       continue;
     }
-    if (paths_[next]) {
-      in_memory = start_reading(paths_[next]) == 1 ? in_memory + 1 : 0;
-      if (in_memory >= WARM_AFTER) return;
+    if (paths_[next] && state_[next].load() == EMPTY) {
+      bool cached = false;
+      FILE* f = open_to_read_soon(paths_[next], read_[next] && in_memory < WARM_AFTER, &cached);
+      if (read_[next] && in_memory < WARM_AFTER) in_memory = cached ? in_memory + 1 : 0;
+      files_[next] = f;
+      if (f && state_[next].exchange(OPENED) == TAKEN) {
+        // The copy came to it meanwhile and opened it itself.
+        state_[next].store(TAKEN);
+        std::fclose(f);
+      }
     }
     ++next;
   }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fs.h"
 #include "testutil.h"
 
 #ifdef __linux__
@@ -53,8 +56,15 @@ bool becomes_cached(const std::string& path) {
   return false;
 }
 
-// The thread reads as far ahead as the copy allows and no further, goes on as the copy
-// moves, and stops when the copy is done with it even while it waits.
+size_t open_descriptors() {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) n += e.exists();
+  return n;
+}
+
+// The thread opens and reads as far ahead as the copy allows and no further, hands each file
+// over open, goes on as the copy moves, and stops when the copy is done with it even while it
+// waits, closing what the copy never took.
 TEST(ReadAhead, StaysAWindowAheadOfTheCopy) {
   temp_dir dir;
   std::vector<std::string> names;
@@ -68,14 +78,25 @@ TEST(ReadAhead, StaysAWindowAheadOfTheCopy) {
     paths.push_back(n.c_str());
   }
   paths[5] = nullptr;  // not to be read ahead
-  read_ahead ahead;
-  ahead.start(paths, std::vector<uint64_t>(paths.size(), 8192));
-  EXPECT_TRUE(becomes_cached(names[255]));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(cached(names[5]));
-  EXPECT_FALSE(cached(names[300])) << "beyond the window while the copy is at the start";
-  for (size_t k = 0; k <= 200; ++k) ahead.at(k);
-  EXPECT_TRUE(becomes_cached(names[399]));
+  const size_t descriptors = open_descriptors();
+  {
+    read_ahead ahead;
+    ahead.start(paths, std::vector<uint64_t>(paths.size(), 8192));
+    EXPECT_TRUE(becomes_cached(names[255]));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(cached(names[5]));
+    EXPECT_FALSE(cached(names[300])) << "beyond the window while the copy is at the start";
+    for (size_t k = 0; k <= 200; ++k) {
+      unique_file f(ahead.at(k));
+      ASSERT_EQ(f != nullptr, k != 5) << k;
+      if (!f) continue;
+      std::vector<uint8_t> bytes(8193);
+      bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
+      EXPECT_EQ(bytes, pattern_bytes(8192, static_cast<uint32_t>(k))) << k;
+    }
+    EXPECT_TRUE(becomes_cached(names[399]));
+  }
+  EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 }  // namespace

@@ -36,11 +36,15 @@ extern const size_t WRITE_PIECE;
 // cannot be opened.
 FILE* open_regular_file(const char* path, uint64_t* size);
 
-// Asks the system to start reading the file at `path` into memory without waiting for it
-// (posix_fadvise WILLNEED on Linux). 1 when its start is in memory already, so nothing was
-// asked; 0 when reading was asked for; -1 when it cannot be asked (always on Windows, where
-// the system gives no such request for a file by name).
-int start_reading(const char* path);
+// Whether files can be opened and read ahead of their copy on another thread: on Linux. On
+// Windows the system has no request to start reading a file by name.
+extern const bool CAN_READ_AHEAD;
+
+// Opens the regular file at `path` as open_regular_file does, for a copy that comes soon.
+// With `read_now`, also asks the system to start reading it into memory without waiting for
+// it (posix_fadvise WILLNEED): *in_memory is then true when its start was in memory already,
+// so nothing was asked. Null where CAN_READ_AHEAD is false.
+FILE* open_to_read_soon(const char* path, bool read_now, bool* in_memory);
 
 // The current size of the open file `f`. 0 or -1.
 int open_file_size(FILE* f, uint64_t* size);

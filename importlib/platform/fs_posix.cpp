@@ -55,36 +55,66 @@ FILE* open_utf8(const char* path, const char* mode) {
   return std::fopen(path, mode);
 }
 
-FILE* open_regular_file(const char* path, uint64_t* size) {
-  if (!path) return nullptr;
+namespace {
+
+// The file at `path` opened without waiting on a pipe, if it is a regular file; its status
+// in *st.
+int open_regular(const char* path, struct stat* st) {
   // Non-blocking, so that a pipe is refused rather than waited on; one open and one fstat,
   // no second walk of the path.
-  scoped_fd fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  scoped_fd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd || fstat(fd.get(), st) != 0 || !S_ISREG(st->st_mode)) return -1;
+  return fd.release();
+}
+
+// `fd`, from open_regular, as an unbuffered stream that owns it. Null on failure, the
+// descriptor closed.
+FILE* stream_of(int fd) {
+  scoped_fd own(fd);
   // Blocking again for the reads: a FUSE daemon may answer a non-blocking one with EAGAIN.
-  if (fcntl(fd.get(), F_SETFL, O_RDONLY) != 0) return nullptr;
-  FILE* f = fdopen(fd.get(), "rb");
+  if (fcntl(fd, F_SETFL, O_RDONLY) != 0) return nullptr;
+  FILE* f = fdopen(fd, "rb");
   if (!f) return nullptr;
-  fd.release();
+  own.release();
   std::setvbuf(f, nullptr, _IONBF, 0);  // whole pieces go straight to read()
-  if (size) *size = static_cast<uint64_t>(st.st_size);
   return f;
 }
 
-int start_reading(const char* path) {
+}  // namespace
+
+FILE* open_regular_file(const char* path, uint64_t* size) {
+  if (!path) return nullptr;
+  struct stat st;
+  const int fd = open_regular(path, &st);
+  FILE* f = fd < 0 ? nullptr : stream_of(fd);
+  if (f && size) *size = static_cast<uint64_t>(st.st_size);
+  return f;
+}
+
 #ifdef __linux__
-  // Non-blocking, so that a pipe put there since the listing is not waited on.
-  scoped_fd fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!fd) return -1;
-  char first;
-  struct iovec one = {&first, 1};
-  // Answered from memory or not at all; an empty file is as good as read.
-  if (preadv2(fd.get(), &one, 1, 0, RWF_NOWAIT) >= 0) return 1;
-  return posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED) == 0 ? 0 : -1;
+const bool CAN_READ_AHEAD = true;
+#else
+const bool CAN_READ_AHEAD = false;
+#endif
+
+FILE* open_to_read_soon(const char* path, bool read_now, bool* in_memory) {
+  *in_memory = false;
+#ifdef __linux__
+  struct stat st;
+  const int fd = path ? open_regular(path, &st) : -1;
+  if (fd < 0) return nullptr;
+  if (read_now) {
+    char first;
+    struct iovec one = {&first, 1};
+    // Answered from memory or not at all; an empty file is as good as read.
+    *in_memory = preadv2(fd, &one, 1, 0, RWF_NOWAIT) >= 0;
+    if (!*in_memory) posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+  }
+  return stream_of(fd);
 #else
   (void)path;
-  return -1;
+  (void)read_now;
+  return nullptr;
 #endif
 }
 

@@ -94,7 +94,12 @@ int seek_to(FILE* f, uint64_t offset) {
 // Windows has no offset-to-handle copy in the kernel; the copier reads and writes.
 uint64_t copy_in_kernel(FILE*, uint64_t, FILE*, uint64_t, uint64_t) { return 0; }
 
-int start_reading(const char*) { return -1; }
+const bool CAN_READ_AHEAD = false;
+
+FILE* open_to_read_soon(const char*, bool, bool* in_memory) {
+  *in_memory = false;
+  return nullptr;
+}
 
 void expect_sequential_read(FILE*) {}
 
