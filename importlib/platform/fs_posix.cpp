@@ -139,9 +139,9 @@ FILE* create_new_utf8(const char* path) {
 int flush_written_file(FILE* f, uint64_t size) {
   if (std::fflush(f) != 0) return -1;
 #ifdef __linux__
-  // The wait comes later and finds the writing under way. Small files are left to it: the
-  // flush of their volume at the end writes them together, where writeback started file by
-  // file would send the disk thousands of small writes.
+  // The wait comes later and finds the writing under way. Small files are left to the
+  // flushes of their volume (every few MiB, and at the end), which write them together, where
+  // writeback started file by file would send the disk thousands of small writes.
   constexpr uint64_t EARLY_WRITEBACK = 1 << 20;
   if (size < EARLY_WRITEBACK) return 0;
   return sync_file_range(fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE) == 0 || errno == ESPIPE ? 0 : -1;
