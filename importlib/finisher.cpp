@@ -49,9 +49,9 @@ constexpr uint64_t WAKE_BYTES = 4u << 20;
 constexpr size_t WAKE_FILES = 64;
 
 // The output's volume is flushed each time this much more is written. Small files have no
-// writeback started on their own (see flush_written_file), so without it their whole bytes
-// waited for the flush at the end: 2,000 small files from a folder took 1.09x of cp+sync, and
-// 0.97x with a flush every 16 MiB.
+// writeback started on their own (see flush_written_file), so without it all their bytes
+// waited for the flush at the end: 2,000 small files from a folder took 1.06x of cp+sync, and
+// 0.89x with a flush every 16 MiB (docs/performance.md).
 constexpr uint64_t FLUSH_EVERY = 16u << 20;
 
 }  // namespace
