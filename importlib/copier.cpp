@@ -53,7 +53,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
         std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
       }
       // Read ahead further, as cp asks: a cold file of many MiB then comes in fewer, larger
-      // reads. Smaller ones are read ahead of the copy by the driver.
+      // reads. Smaller ones are read ahead of the copy on a thread of its own.
       if (entry.size >= READ_AHEAD_BELOW) expect_sequential_read(own_source.get());
     } else if (!image || entry.image_offset > image->size()) {
       set_import_error(result, "seek failed in image");

@@ -35,11 +35,10 @@ void read_ahead::start(std::vector<const char*> paths, const std::vector<uint64_
     return;
   const size_t n = paths.size();
   paths_ = std::move(paths);
-  read_.assign(n, false);
   before_.assign(n + 1, 0);
   for (size_t i = 0; i < n; ++i) {
-    read_[i] = paths_[i] && sizes[i] > 0 && sizes[i] < READ_AHEAD_BELOW;
-    before_[i + 1] = before_[i] + (read_[i] ? sizes[i] : 0);
+    const bool read = paths_[i] && sizes[i] < READ_AHEAD_BELOW;
+    before_[i + 1] = before_[i] + (read ? sizes[i] : 0);
   }
   files_.reset(new FILE*[n]());
   state_.reset(new std::atomic<int>[n]);
@@ -89,9 +88,10 @@ void read_ahead::run() {
       continue;
     }
     if (paths_[next] && state_[next].load() == EMPTY) {
+      const bool read = before_[next + 1] > before_[next] && in_memory < WARM_AFTER;
       bool cached = false;
-      FILE* f = open_to_read_soon(paths_[next], read_[next] && in_memory < WARM_AFTER, &cached);
-      if (read_[next] && in_memory < WARM_AFTER) in_memory = cached ? in_memory + 1 : 0;
+      FILE* f = open_to_read_soon(paths_[next], read, &cached);
+      if (read) in_memory = cached ? in_memory + 1 : 0;
       files_[next] = f;
       if (f && state_[next].exchange(OPENED) == TAKEN) {
         // The copy came to it meanwhile and opened it itself.

@@ -46,8 +46,9 @@ class read_ahead {
   void wake();
 
   std::vector<const char*> paths_;
-  std::vector<bool> read_;        // whether the entry's file is read ahead, not only opened
-  std::vector<uint64_t> before_;  // bytes of the files to read ahead before each entry
+  // Bytes of the files to read ahead before each entry: a file is read ahead, not only
+  // opened, when it adds to the next one.
+  std::vector<uint64_t> before_;
   // Per entry: the file opened ahead, and whether it is EMPTY, OPENED or TAKEN by the copy.
   std::unique_ptr<FILE*[]> files_;
   std::unique_ptr<std::atomic<int>[]> state_;
