@@ -20,6 +20,8 @@
 #include "zip_image.h"
 #include "zip_writer.h"
 
+#include <zlib.h>
+
 namespace {
 
 struct image_file {
@@ -308,6 +310,62 @@ TEST(ZipImage, ReadsInOrderWithOnePassProgressAndCancel) {
   o = open_archive(reader, dir / "game.zip", options);
   EXPECT_EQ(o.open, IMPORT_ERR_CANCELLED);
   EXPECT_EQ(o.message, "import cancelled");
+}
+
+// A restart point can fall right after the input was refilled: a block whose last match the
+// full ring of the last 32 KiB cut, ended by a short end-of-block code inflate already held.
+// The point's bits then come from the chunk before, which the refill overwrote. Runs of a few
+// letters give such codes; blocks end just past each 32 KiB, read in chunks of a few bytes.
+// Every byte reads back, from every point.
+TEST(ZipImage, RestartPointsRightAfterARefill) {
+  std::vector<uint8_t> text;
+  uint32_t seed = 1;
+  while (text.size() < (1u << 20)) {
+    seed = seed * 1103515245 + 12345;
+    text.insert(text.end(), 300 + (seed >> 16) % 3 * 700,
+                static_cast<uint8_t>('a' + (seed >> 20) % 3));
+  }
+  text.resize(1u << 20);
+  for (size_t lead : {1, 3}) {
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::vector<uint8_t> packed(text.size() + 4096);
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uInt>(packed.size());
+    for (size_t at = 0; at < text.size();) {
+      const size_t block = std::min(text.size() - at, at == 0 ? 32768 + lead : 32768);
+      z.next_in = text.data() + at;
+      z.avail_in = static_cast<uInt>(block);
+      at += block;
+      // Z_BLOCK ends the block without padding it to a byte.
+      ASSERT_NE(deflate(&z, at == text.size() ? Z_FINISH : Z_BLOCK), Z_STREAM_ERROR);
+    }
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    zip_entry entry;
+    entry.name = "game.iso";
+    entry.method = ZIP_DEFLATED;
+    entry.crc32 = zip_crc32(text.data(), text.size());
+    entry.compressed_size = packed.size();
+    entry.size = text.size();
+    for (size_t chunk : {1, 2, 3}) {
+      memory_reader reader(packed.data(), packed.size());
+      zip_image zip;
+      zip_open_options options;
+      options.spacing = 32768;
+      options.input_chunk = chunk;
+      std::string message;
+      ASSERT_EQ(zip.open(reader, entry, "game.zip", options, &message), IMPORT_OK) << message;
+      std::vector<uint8_t> got(40000);
+      for (uint64_t end = zip.size(); end > 0; end -= std::min<uint64_t>(end, got.size())) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(end, got.size()));
+        ASSERT_EQ(zip.read(end - n, got.data(), n, &message), IMPORT_OK)
+            << "blocks from " << lead << ", chunks of " << chunk << ": " << message;
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + n, text.begin() + (end - n)))
+            << "blocks from " << lead << ", chunks of " << chunk << " at " << end - n;
+      }
+    }
+  }
 }
 
 }  // namespace

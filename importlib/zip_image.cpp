@@ -42,7 +42,8 @@ struct zip_image::point {
 // One raw inflate stream over the entry's compressed bytes, started at a restart point.
 class zip_image::inflater {
  public:
-  inflater(byte_reader& archive, const zip_entry& entry) : archive_(archive), entry_(entry) {}
+  inflater(byte_reader& archive, const zip_entry& entry, size_t chunk)
+      : archive_(archive), entry_(entry), chunk_(chunk) {}
   ~inflater() {
     if (ready_) inflateEnd(&z_);
   }
@@ -51,7 +52,7 @@ class zip_image::inflater {
 
   // Starts over at `p`. IMPORT_OK or IMPORT_ERR_NO_MEMORY.
   int start(const point& p) {
-    if (!input_) input_.reset(new uint8_t[INPUT_CHUNK]);
+    if (!input_) input_.reset(new uint8_t[chunk_]);
     const int r = ready_ ? inflateReset(&z_) : inflateInit2(&z_, -MAX_WBITS);
     if (r != Z_OK) return IMPORT_ERR_NO_MEMORY;
     ready_ = true;
@@ -77,10 +78,11 @@ class zip_image::inflater {
     if (ended_) return IMPORT_OK;
     if (z_.avail_in == 0 && in_ < entry_.compressed_size) {
       const uint64_t left = entry_.compressed_size - in_;
-      const size_t n = left < INPUT_CHUNK ? static_cast<size_t>(left) : INPUT_CHUNK;
+      const size_t n = left < chunk_ ? static_cast<size_t>(left) : chunk_;
+      // Kept before the read: the new chunk overwrites the byte where it stood.
+      if (z_.next_in) last_ = z_.next_in[-1];
       const int status = archive_.read(entry_.data_offset + in_, input_.get(), n, message);
       if (status != IMPORT_OK) return status;
-      if (z_.next_in) last_ = z_.next_in[-1];
       in_ += n;
       z_.next_in = input_.get();
       z_.avail_in = static_cast<uInt>(n);
@@ -142,9 +144,10 @@ class zip_image::inflater {
   z_stream z_{};
   bool ready_ = false;
   bool ended_ = false;
-  uint64_t in_ = 0;   // compressed bytes read into the input buffer so far
-  uint64_t out_ = 0;  // uncompressed position
-  uint8_t last_ = 0;  // the last byte of the chunk before the one being inflated
+  const size_t chunk_;  // compressed bytes read at once
+  uint64_t in_ = 0;     // compressed bytes read into the input buffer so far
+  uint64_t out_ = 0;    // uncompressed position
+  uint8_t last_ = 0;    // the last byte of the chunk before the one being inflated
   std::unique_ptr<uint8_t[]> input_;
   std::unique_ptr<uint8_t[]> scratch_;
 };
@@ -173,6 +176,7 @@ int zip_image::open(byte_reader& archive, const zip_entry& entry, const char* na
     archive_ = &archive;
     name_ = name;
     entry_ = entry;
+    input_chunk_ = options.input_chunk ? options.input_chunk : INPUT_CHUNK;
     status = entry.method == ZIP_STORED ? IMPORT_OK : first_pass(options, message);
   } catch (const std::bad_alloc&) {
     status = IMPORT_ERR_NO_MEMORY;
@@ -198,7 +202,7 @@ int zip_image::first_pass(const zip_open_options& options, std::string* message)
 
   points_.reserve(static_cast<size_t>(entry_.size / spacing + 1));
   points_.emplace_back();
-  inflater z(*archive_, entry_);
+  inflater z(*archive_, entry_, input_chunk_);
   int status = z.start(points_[0]);
   if (status != IMPORT_OK) return status;
   std::unique_ptr<uint8_t[]> ring(new uint8_t[WINDOW]);
@@ -260,7 +264,7 @@ int zip_image::first_pass(const zip_open_options& options, std::string* message)
 }
 
 int zip_image::start_at(const point& p) {
-  if (!live_) live_.reset(new inflater(*archive_, entry_));
+  if (!live_) live_.reset(new inflater(*archive_, entry_, input_chunk_));
   return live_->start(p);
 }
 

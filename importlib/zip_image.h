@@ -42,6 +42,9 @@ struct zip_open_options {
   // Bytes between restart points, at least; 0 for ZIP_POINT_SPACING. Tests and the fuzzer
   // take small ones to reach many points with small entries.
   uint64_t spacing = 0;
+  // Compressed bytes read at once, here and by later reads; 0 for 256 KiB. Tests take tiny
+  // ones so that restart points fall right after the input was refilled.
+  size_t input_chunk = 0;
 };
 
 // Bytes inflated so far by every zip_image of this process, first passes and reads alike:
@@ -85,4 +88,5 @@ class zip_image final : public byte_reader {
   uint64_t size_ = 0;
   std::vector<point> points_;
   std::unique_ptr<inflater> live_;  // the stream the last read left, ready to go on
+  size_t input_chunk_ = 0;
 };

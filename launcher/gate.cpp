@@ -540,15 +540,16 @@ std::string disc_beside_launcher() {
 }
 
 // What of "game" is missing or of another size than the disc's list says: one look at each
-// file, no hashing. Nothing when the folder cannot be listed: the executable verified, and
-// a folder we cannot judge is no reason to stop the game.
+// file, no hashing. A folder that cannot be listed is named: the game may need what it holds.
 broken_game_files broken_files_in_game() {
   broken_game_files files;
   game_folder_check check;
-  auto add = [](int problem, const char* path, uint64_t, uint64_t, void* user) {
-    add_broken_file(*static_cast<broken_game_files*>(user), problem, path);
+  auto add = [](const game_problem* p, void* user) {
+    add_broken_file(*static_cast<broken_game_files*>(user), p->problem, p->path);
   };
-  if (check_game_folder("game", 0, nullptr, nullptr, add, &files, &check) != IMPORT_OK) return {};
+  const int status = check_game_folder("game", 0, nullptr, nullptr, add, &files, &check);
+  if (status == IMPORT_ERR_NO_MEMORY) return {};
+  if (status != IMPORT_OK) add_broken_file(files, GAME_FOLDER_UNREADABLE, "");
   return files;
 }
 

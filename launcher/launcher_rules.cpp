@@ -241,12 +241,15 @@ int synced_by_onedrive(std::wstring_view folder, uint32_t attributes,
 }
 
 void add_broken_file(broken_game_files& files, int problem, const char* path) {
-  if (problem == GAME_FILE_LEFTOVER) return;
+  if (problem == GAME_FILE_LEFTOVER || problem == GAME_FOLDER_LINK) return;
   if (files.named.size() == BROKEN_FILES_NAMED) {
     ++files.more;
     return;
   }
-  std::string line = problem == GAME_FILE_MISSING ? "missing: " : "damaged: ";
+  std::string line = problem == GAME_FILE_MISSING        ? "missing: "
+                     : problem == GAME_FOLDER_UNREADABLE ? "unreadable: "
+                                                         : "damaged: ";
+  if (!*path) line += "game";
   for (const char* p = path; *p; ++p) line += *p == '/' ? '\\' : *p;
   files.named.push_back(std::move(line));
 }

@@ -149,8 +149,10 @@ struct broken_game_files {
 };
 
 // Adds one problem check_game_folder reported (a game_file_problem; `path` with '/' between
-// names): "missing: " or, for a file of another size or digest, "damaged: ", with the path as
-// Windows writes it. A leftover of an interrupted import does the game no harm: not added.
+// names, empty for the game folder itself): "missing: ", "unreadable: " for a folder that
+// cannot be listed or, for a file of another size or digest in any spelling, "damaged: ", with
+// the path as Windows writes it. A leftover of an interrupted import and a folder link not
+// followed do the game no harm: not added.
 void add_broken_file(broken_game_files& files, int problem, const char* path);
 
 // The box's lines: the named files one to a line, then "... and %u more" when there are more.

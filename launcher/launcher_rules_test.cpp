@@ -341,18 +341,19 @@ TEST(BrokenGame, FiveFilesNamedTheRestCounted) {
   const std::pair<int, const char*> problems[] = {
       {GAME_FILE_MISSING, "media/logo.bik"},
       {GAME_FILE_LEFTOVER, "maps/a.map.part"},
+      {GAME_FOLDER_LINK, "maps/loop"},
       {GAME_FILE_SHORT, "maps/sub/a.map"},
-      {GAME_FILE_LONG, "default.xbe"},
-      {GAME_FILE_DAMAGED, "d"},
+      {GAME_FILE_TWIN, "maps/SHARED.MAP"},
+      {GAME_FOLDER_UNREADABLE, "media/ui"},
       {GAME_FILE_LEFTOVER, "import.lock"},
-      {GAME_FILE_MISSING, "e"},
+      {GAME_FOLDER_UNREADABLE, ""},
       {GAME_FILE_MISSING, "f"},
       {GAME_FILE_SHORT, "g"},
   };
   for (const auto& [problem, path] : problems) add_broken_file(files, problem, path);
   EXPECT_EQ(broken_files_lines(files),
-            "missing: media\\logo.bik\ndamaged: maps\\sub\\a.map\ndamaged: default.xbe\n"
-            "damaged: d\nmissing: e\n... and 2 more");
+            "missing: media\\logo.bik\ndamaged: maps\\sub\\a.map\ndamaged: maps\\SHARED.MAP\n"
+            "unreadable: media\\ui\nunreadable: game\n... and 2 more");
 }
 
 TEST(DiscBeside, ImageNamesAndSplitParts) {

@@ -13,17 +13,9 @@
 #include "console.h"
 #include "import.h"
 #include "qm_version.h"
+#include "tool_texts.h"
 
 namespace {
-
-const char USAGE[] =
-    "usage: qmimport <quillmoor.iso | extracted-folder> <out-game-dir>\n"
-    "       qmimport --check <default.xbe>\n"
-    "       qmimport --verify <game-folder>\n"
-    "       qmimport --version\n"
-    "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
-    "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n"
-    "A disc image in a .zip archive is read as it is, without extracting it.\n";
 
 // Characters of the path on the progress line.
 constexpr size_t PROGRESS_PATH_CHARS = 48;
@@ -94,20 +86,30 @@ int run_check(const char* path) {
   return 3;
 }
 
-void print_problem(int problem, const char* path, uint64_t size, uint64_t want, void*) {
-  switch (problem) {
+void print_problem(const game_problem* p, void*) {
+  const char* path = p->path;
+  switch (p->problem) {
     case GAME_FILE_MISSING:
       write_text(stdout, format("missing   %s\n", path));
       break;
     case GAME_FILE_SHORT:
     case GAME_FILE_LONG:
       write_text(stdout, format("%s     %s: %llu bytes, want %llu\n",
-                                problem == GAME_FILE_SHORT ? "short" : "long ", path,
-                                static_cast<unsigned long long>(size),
-                                static_cast<unsigned long long>(want)));
+                                p->problem == GAME_FILE_SHORT ? "short" : "long ", path,
+                                static_cast<unsigned long long>(p->size),
+                                static_cast<unsigned long long>(p->want)));
       break;
     case GAME_FILE_DAMAGED:
       write_text(stdout, format("damaged   %s\n", path));
+      break;
+    case GAME_FILE_TWIN:
+      write_text(stdout, format("damaged   %s (a second spelling of %s)\n", path, p->spelling_of));
+      break;
+    case GAME_FOLDER_LINK:
+      write_text(stdout, format("link      %s (a folder link; not followed)\n", path));
+      break;
+    case GAME_FOLDER_UNREADABLE:
+      write_text(stdout, format("unreadable %s (a folder that cannot be listed)\n", path));
       break;
     default:
       write_text(stdout, format("leftover  %s (from an interrupted import)\n", path));
@@ -136,8 +138,9 @@ int run_verify(const char* folder) {
                format("%s: %u of %u files missing or damaged - import your disc again%s\n", folder,
                       static_cast<unsigned>(check.bad), static_cast<unsigned>(check.files), scope));
   }
-  // What an interrupted import left behind also wants a new import.
-  return check.bad == 0 && check.leftovers == 0 ? 0 : 3;
+  // What an interrupted import left behind, and a folder that could not be looked into, also
+  // want a new import.
+  return check.bad == 0 && check.leftovers == 0 && check.unreadable == 0 ? 0 : 3;
 }
 
 int run_import(const char* source, const char* out) {

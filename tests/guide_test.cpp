@@ -86,8 +86,8 @@ std::vector<std::string> literal_texts(const std::string& src) {
 // The sources whose texts reach the player: the library, the tool and the launcher.
 std::vector<fs::path> message_sources() {
   const fs::path root = QM_SOURCE_DIR;
-  std::vector<fs::path> files = {root / "qmimport/main.cpp", root / "launcher/gate.cpp",
-                                 root / "launcher/launcher.cpp",
+  std::vector<fs::path> files = {root / "qmimport/main.cpp", root / "qmimport/tool_texts.h",
+                                 root / "launcher/gate.cpp", root / "launcher/launcher.cpp",
                                  root / "launcher/launcher_rules.cpp"};
   for (const auto& entry : fs::directory_iterator(root / "importlib")) {
     const std::string name = entry.path().filename().string();

@@ -3,22 +3,22 @@
 
 #include <functional>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "fs.h"
 #include "image_writer.h"
 #include "paths.h"
+#include "proc_limits.h"
 #include "sample_xbe.h"
 #include "testutil.h"
+#include "tool_texts.h"
 
 namespace {
-
-const char USAGE[] =
-    "usage: qmimport <quillmoor.iso | extracted-folder> <out-game-dir>\n"
-    "       qmimport --check <default.xbe>\n"
-    "       qmimport --verify <game-folder>\n"
-    "       qmimport --version\n"
-    "Copies default.xbe, maps/, media/, bink/, TDATA/, UDATA/ from your own Quillmoor disc\n"
-    "(Redump ISO, XISO or extracted folder) and verifies default.xbe (SHA-256).\n"
-    "A disc image in a .zip archive is read as it is, without extracting it.\n";
 
 TEST(Tool, WrongArgumentCountPrintsUsage) {
   for (const auto& args :
@@ -72,24 +72,49 @@ TEST(Tool, VersionNamesTheAcceptedBuild) {
   EXPECT_EQ(r.err, "");
 }
 
+#ifndef _WIN32
+void link_to(const std::string& target, const std::string& link) {
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+}
+#else
+// A directory symbolic link, as mklink /d makes it.
+void link_to(const std::string& target, const std::string& link) {
+  ASSERT_TRUE(CreateSymbolicLinkW(utf8_to_wide(link.c_str()).c_str(),
+                                  utf8_to_wide(native_path(target).c_str()).c_str(),
+                                  SYMBOLIC_LINK_FLAG_DIRECTORY))
+      << link;
+}
+#endif
+
 // A game folder imported earlier, checked again: what is wrong, one line each, then the
-// verdict. The folder is the sample disc's, which the tests' list describes.
+// verdict. The folder is the sample disc's, which the tests' list describes. Hostile folders
+// end the check within seconds and never pass for a whole game.
 TEST(Tool, VerifyMode) {
-  struct {
+  using change_fn = std::function<void(const std::string&)>;
+  struct verify_case {
     const char* what;
-    std::function<void(const std::string&)> change;
+    change_fn change;
     int code;
     std::string out;  // after "<folder>: "... for the verdict, the lines before it
-  } cases[] = {
+    std::vector<std::pair<std::string, std::string>> faults = {};
+  };
+  const std::string LOOP = " (a folder link; not followed)\n";
+  const std::string BAD1 = "1 of 7 files missing or damaged - import your disc again";
+  auto flip_copy = [](const char* from, const char* to, bool flip) {
+    return [=](const std::string& game) {
+      std::vector<uint8_t> bytes = read_file(game + "/" + from);
+      if (flip) bytes[9999] ^= 1;
+      write_file(game + "/" + to, bytes);
+    };
+  };
+  std::vector<verify_case> cases = {
       {"a good folder", nullptr, 0, "all 7 files verified"},
       {"a file deleted",
        [](const std::string& game) { unlink_utf8((game + "/media/logo.bik").c_str()); }, 3,
-       "missing   media/logo.bik\n|1 of 7 files missing or damaged - import your disc again"},
+       "missing   media/logo.bik\n|" + BAD1},
       {"a byte changed, another file cut",
-       [](const std::string& game) {
-         std::vector<uint8_t> bytes = read_file(game + "/maps/shared.map");
-         bytes[9999] ^= 1;
-         write_file(game + "/maps/shared.map", bytes);
+       [&](const std::string& game) {
+         flip_copy("maps/shared.map", "maps/shared.map", true)(game);
          write_file(game + "/maps/sub/deep.bin", "cut");
        },
        3,
@@ -98,14 +123,90 @@ TEST(Tool, VerifyMode) {
       {"a leftover .part",
        [](const std::string& game) { write_file(game + "/media/ui/font.bin.part", "x"); }, 3,
        "leftover  media/ui/font.bin.part (from an interrupted import)\n|all 7 files verified"},
+      {"default.xbe missing",
+       [](const std::string& game) { unlink_utf8((game + "/default.xbe").c_str()); }, 3,
+       "missing   default.xbe\n|" + BAD1},
+      {"two links to their own folder",
+       [](const std::string& game) {
+         link_to(game + "/maps", game + "/maps/a");
+         link_to(game + "/maps", game + "/maps/b");
+       },
+       0, "link      maps/a" + LOOP + "link      maps/b" + LOOP + "|all 7 files verified"},
   };
+#ifndef _WIN32
+  // A disk that tells letter cases apart, links, pipes and the faults a test cannot stage.
+  auto replace = [](const char* rel, std::function<void(const std::string&)> make) {
+    return [=](const std::string& game) {
+      unlink_utf8((game + "/" + rel).c_str());
+      make(game + "/" + rel);
+    };
+  };
+  const std::vector<verify_case> posix = {
+      {"three links up",
+       [](const std::string& game) {
+         for (const char* name : {"u1", "u2", "u3"}) link_to("..", game + "/maps/sub/" + name);
+       },
+       0,
+       "link      maps/sub/u1" + LOOP + "link      maps/sub/u2" + LOOP + "link      maps/sub/u3" +
+           LOOP + "|all 7 files verified"},
+      {"a link out to the root",
+       [](const std::string& game) { link_to("/", game + "/media/root"); }, 0,
+       "link      media/root" + LOOP + "|all 7 files verified"},
+      {"a listed folder outside, with a pipe, linked in",
+       [](const std::string& game) {
+         ASSERT_EQ(rename((game + "/maps/sub").c_str(), (game + "-sub").c_str()), 0);
+         ASSERT_EQ(mkfifo((game + "-sub/pipe").c_str(), 0644), 0);
+         link_to(game + "-sub", game + "/maps/sub");
+       },
+       3, "link      maps/sub" + LOOP + "missing   maps/sub/deep.bin\n|" + BAD1},
+      {"a case twin with a bit changed", flip_copy("maps/shared.map", "maps/SHARED.MAP", true), 3,
+       "damaged   maps/SHARED.MAP (a second spelling of maps/shared.map)\n|" + BAD1},
+      {"a case twin with the same bytes", flip_copy("maps/shared.map", "maps/Shared.map", false), 0,
+       "all 7 files verified"},
+      {"a pipe for a file",
+       replace("maps/shared.map",
+               [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }),
+       3, "missing   maps/shared.map\n|" + BAD1},
+      {"a folder for a file",
+       replace("maps/shared.map", [](const std::string& p) { make_dir(p.c_str()); }), 3,
+       "missing   maps/shared.map\n|" + BAD1},
+      {"a link to /dev/null",
+       replace("maps/shared.map", [](const std::string& p) { link_to("/dev/null", p); }), 3,
+       "missing   maps/shared.map\n|" + BAD1},
+      {"a dangling link",
+       replace("maps/shared.map", [](const std::string& p) { link_to("nowhere", p); }), 3,
+       "missing   maps/shared.map\n|" + BAD1},
+      {"a link to a file with the right bytes",
+       [](const std::string& game) {
+         ASSERT_EQ(rename((game + "/media/logo.bik").c_str(), (game + "-logo.bik").c_str()), 0);
+         link_to(game + "-logo.bik", game + "/media/logo.bik");
+       },
+       0, "all 7 files verified"},
+      {"a 100 GB sparse file",
+       [](const std::string& game) {
+         ASSERT_EQ(truncate((game + "/maps/sub/deep.bin").c_str(), 100000000000), 0);
+       },
+       3, "long      maps/sub/deep.bin: 100000000000 bytes, want 2048\n|" + BAD1},
+      {"a folder that cannot be listed",
+       nullptr,
+       3,
+       "unreadable maps/sub (a folder that cannot be listed)\nmissing   maps/sub/deep.bin\n|" +
+           BAD1,
+       {{"QM_FAULT_OPENDIR", "/maps/sub"}}},
+  };
+  cases.insert(cases.end(), posix.begin(), posix.end());
+#endif
   for (const auto& c : cases) {
     temp_dir dir;
     const std::string game = dir / "game";
     ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
     ASSERT_EQ(run_qmimport({dir / "src", game}).exit_code, 0) << c.what;
     if (c.change) c.change(game);
-    process_output r = run_qmimport({"--verify", game});
+    process_output r;
+    if (c.faults.empty())
+      r = run_qmimport({"--verify", game});
+    else
+      ASSERT_TRUE(run_qmimport_with_faults({"--verify", game}, c.faults, &r));
     EXPECT_EQ(r.exit_code, c.code) << c.what;
     const size_t bar = c.out.find('|');
     const std::string lines = bar == std::string::npos ? "" : c.out.substr(0, bar);

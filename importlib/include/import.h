@@ -76,34 +76,53 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
 // the end; one left by a killed import is taken over by the next.
 inline constexpr char IMPORT_LOCK_NAME[] = "import.lock";
 
-// What check_game_folder finds wrong with one file.
+// What check_game_folder finds wrong with one file or folder.
 enum game_file_problem : int {
   GAME_FILE_MISSING = 1,   // on the list, not in the folder
   GAME_FILE_SHORT = 2,     // smaller than the list says
   GAME_FILE_LONG = 3,      // larger than the list says
   GAME_FILE_DAMAGED = 4,   // of its size, with another digest (checked only when hashing)
   GAME_FILE_LEFTOVER = 5,  // a ".part" file or the lock of an interrupted import
+  // A second spelling of a listed file ("SHARED.MAP" beside "shared.map", on a disk that tells
+  // them apart) without the listed size or digest: the game may open either.
+  GAME_FILE_TWIN = 6,
+  // A link to a folder, or a folder reached a second time: not followed, so that the walk ends
+  // and never leaves the game folder. What lies only behind it counts as missing.
+  GAME_FOLDER_LINK = 7,
+  // A folder that cannot be listed: what it holds is not known.
+  GAME_FOLDER_UNREADABLE = 8,
 };
 
-// Called for each problem: `path` relative to the game folder, '/' between names, as the
-// folder spells it (as the list does for a missing file); `size` and `want` in bytes for
-// GAME_FILE_SHORT and GAME_FILE_LONG, else 0.
-typedef void (*game_problem_fn)(int problem, const char* path, uint64_t size, uint64_t want,
-                                void* user);
+// One problem: `path` relative to the game folder, '/' between names, as the folder spells
+// it (as the list does for a missing file); `spelling_of` the spelling checked as the listed
+// file for GAME_FILE_TWIN, else null; `size` and `want` in bytes for GAME_FILE_SHORT and
+// GAME_FILE_LONG, else 0.
+struct game_problem {
+  int problem;
+  const char* path;
+  const char* spelling_of;
+  uint64_t size;
+  uint64_t want;
+};
+typedef void (*game_problem_fn)(const game_problem* problem, void* user);
 
 struct game_folder_check {
-  uint32_t files;      // files checked: those on the list, or 1 (default.xbe) without one
-  uint32_t bad;        // of them: missing, of another size or damaged
-  uint32_t leftovers;  // ".part" files and lock files found
-  int has_list;        // 1 when the build carries the list of the disc's files
+  uint32_t files;       // files checked: those on the list, or 1 (default.xbe) without one
+  uint32_t bad;         // of them: missing, of another size or damaged, in any spelling
+  uint32_t leftovers;   // ".part" files and lock files found
+  int has_list;         // 1 when the build carries the list of the disc's files
+  uint32_t links;       // folder links not followed
+  uint32_t unreadable;  // folders that could not be listed
 };
 
 // Checks a game folder imported earlier against the list of the disc's files: each file
-// present (names matched in any letter case) and of its size, and with `hash` 1 also of its
-// digest; without a list, default.xbe alone. Problems go to `report` (may be null), the files
-// on the list first, in its order, then the leftovers; `progress` (may be null) sees the
-// bytes hashed. IMPORT_OK with *check filled, IMPORT_ERR_SOURCE_IO when `folder` is not a
-// folder or cannot be listed, IMPORT_ERR_NO_MEMORY. Writes nothing.
+// present (names matched in any letter case; every spelling found is checked) and of its
+// size, and with `hash` 1 also of its digest; without a list, default.xbe alone. A link to a
+// file is followed; a link to a folder is not (GAME_FOLDER_LINK), and every folder is listed
+// once, so that the check ends on any tree. Problems go to `report` (may be null): the folders
+// not walked first, then the files on the list in its order, then the leftovers; `progress`
+// (may be null) sees the bytes hashed. IMPORT_OK with *check filled, IMPORT_ERR_SOURCE_IO when
+// `folder` is not a folder or cannot be listed, IMPORT_ERR_NO_MEMORY. Writes nothing.
 int check_game_folder(const char* folder, int hash, progress_fn progress, void* user,
                       game_problem_fn report, void* report_user, game_folder_check* check);
 

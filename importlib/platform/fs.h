@@ -180,13 +180,16 @@ std::string full_path_utf8(const char* path);
 
 // Calls `fn(name, is_dir)` for every entry of the folder `dir` except "." and ".." in the
 // order the file system returns them, stopping at the first non-zero return, which is
-// passed up. Names that cannot be converted to UTF-8 are skipped. Returns LIST_DIR_FAILED
+// passed up. `is_dir` is 0 for anything but a folder, 1 for a folder and LIST_FOLDER_LINK for
+// a link to one (a symbolic link, a junction): non-zero either way, for walks that follow
+// links. Names that cannot be converted to UTF-8 are skipped. Returns LIST_DIR_FAILED
 // (positive, so never mistaken for a status of `fn`) when the folder cannot be listed, also
 // when the listing stops with an error part-way.
 template <typename Fn>
 int list_dir(const char* dir, Fn&& fn);
 
 constexpr int LIST_DIR_FAILED = 1;
+constexpr int LIST_FOLDER_LINK = 2;
 
 // --- platform implementation detail of list_dir ------------------------------------------
 using dir_callback = int (*)(void* state, const char* name, int is_dir);

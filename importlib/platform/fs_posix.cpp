@@ -468,7 +468,10 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
         // on Windows reports the target's kind.
         path.resize(base_len);
         path += f.name;
-        is_dir = path_kind(path.c_str(), nullptr) == PATH_FOLDER;
+        if (path_kind(path.c_str(), nullptr) == PATH_FOLDER) {
+          struct stat own;
+          is_dir = lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode) ? LIST_FOLDER_LINK : 1;
+        }
       }
       int status = cb(state, f.name.c_str(), is_dir);
       if (status != 0) return status;

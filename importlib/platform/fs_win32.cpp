@@ -262,7 +262,14 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
     if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0) continue;
     std::string name = wide_to_utf8(fd.cFileName);
     if (name.empty()) continue;  // not representable: skipped, as for any unreadable name
-    int status = cb(state, name.c_str(), (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0);
+    int is_dir = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+    // Only these two tags make a link: a cloud file's folder (OneDrive) is a reparse point too.
+    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (fd.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+         fd.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT) &&
+        (is_dir || path_kind((std::string(dir) + '\\' + name).c_str(), nullptr) == PATH_FOLDER))
+      is_dir = LIST_FOLDER_LINK;
+    int status = cb(state, name.c_str(), is_dir);
     if (status != 0) return status;
   } while (FindNextFileW(h.get(), &fd));
   // Anything but "no more files" is a listing that broke off, not the end of the folder.

@@ -1,6 +1,8 @@
 // Faults that a test cannot stage on a real file system, preloaded into the program under
 // test (LD_PRELOAD; POSIX only) and switched on by its environment:
 //   QM_FAULT_READDIR=1      every readdir fails with EIO, as on a failing drive
+//   QM_FAULT_OPENDIR=NAME   opening a folder whose path ends in NAME is refused (EACCES), as
+//                           for a folder another user's rights close to this one
 //   QM_FAULT_FREE_BYTES=N   statvfs reports N bytes available to the user
 //   QM_FAULT_NO_BLOCKS=1    statvfs reports every block count 0, as libfuse does for a
 //                           file system without statfs
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -84,6 +87,16 @@ extern "C" int syncfs(int fd) {
 }
 extern "C" int fsync(int fd) { return slow_sync<int (*)(int)>(fd, "fsync"); }
 extern "C" int fdatasync(int fd) { return slow_sync<int (*)(int)>(fd, "fdatasync"); }
+
+extern "C" DIR* opendir(const char* path) {
+  const char* name = std::getenv("QM_FAULT_OPENDIR");
+  const size_t n = name ? std::strlen(name) : 0, len = std::strlen(path);
+  if (n && len >= n && std::strcmp(path + len - n, name) == 0) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return next<DIR* (*)(const char*)>("opendir")(path);
+}
 
 // Both names: which one a program calls depends on how it was built (_FILE_OFFSET_BITS).
 extern "C" struct dirent* readdir(DIR* dir) {
