@@ -33,6 +33,76 @@ int check_cancel(const copy_job* job, import_result* result) {
   return IMPORT_ERR_CANCELLED;
 }
 
+namespace {
+
+// The bytes of `entry` from the folder file `source` (null for an image's) or `image` into
+// `out` (the ".part" file `part`), feeding `hash` (may be null), with progress. An import
+// status, explained in `result`.
+int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FILE* out,
+               copy_job* job, import_result* result, sha256_ctx* hash, const std::string& part) {
+  const bool from_folder = source != nullptr;
+  int status = IMPORT_OK;
+  uint8_t* buffer = job->buffer.get();
+  // Unhashed files are copied inside the kernel where it can: with the data never passing
+  // through the buffer, the import keeps up with a plain `cp` (see docs/performance.md).
+  // Anything that stops it, the end of the source or a full disk included, hands over to
+  // reading and writing, which finds and reports the cause. Compressed images are decoded
+  // into the buffer, never copied this way.
+  bool in_kernel = hash == nullptr;
+  uint64_t copied = 0;
+  for (uint64_t left = entry.size; left > 0;) {
+    if ((status = check_cancel(job, result)) != IMPORT_OK) break;
+    size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
+    if (in_kernel) {
+      FILE* in = source;
+      uint64_t at = copied, avail = left;
+      if (!from_folder && !image->stored_span(entry.image_offset + copied, &in, &at, &avail))
+        in = nullptr;
+      const uint64_t n =
+          in ? copy_in_kernel(in, at, out, copied, avail < chunk ? avail : chunk) : 0;
+      if (n == 0) {
+        in_kernel = false;
+        if (copied != 0 &&
+            ((from_folder && seek_to(source, copied) != 0) || seek_to(out, copied) != 0)) {
+          set_import_error(result, "read error in %s (truncated source?)", entry.rel_path.c_str());
+          status = IMPORT_ERR_SOURCE_IO;
+          break;
+        }
+        continue;
+      }
+      chunk = static_cast<size_t>(n);
+    } else {
+      std::string why;
+      const bool read = from_folder ? read_exact(source, buffer, chunk)
+                                    : (status = image->read(entry.image_offset + copied, buffer,
+                                                            chunk, &why)) == IMPORT_OK;
+      if (!read) {
+        // A block that does not decode is damage, worded by the image, as is a part that
+        // cannot be read; a file that ends early is the source's.
+        if (status != IMPORT_ERR_DAMAGED) status = IMPORT_ERR_SOURCE_IO;
+        if (!why.empty())
+          set_import_error(result, "%s", why.c_str());
+        else
+          set_import_error(result, "read error in %s (truncated source?)", entry.rel_path.c_str());
+        break;
+      }
+      if (hash) sha256_update(hash, buffer, chunk);
+      if (!write_pieces(out, buffer, chunk)) {
+        set_import_error(result, "write error on %s (disk full?)", part.c_str());
+        status = IMPORT_ERR_OUTPUT_IO;
+        break;
+      }
+    }
+    left -= chunk;
+    copied += chunk;
+    job->done += chunk;
+    if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
+  }
+  return status;
+}
+
+}  // namespace
+
 int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
                import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out,
                FILE* opened) {
@@ -74,65 +144,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
 
     if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
 
-    int status = IMPORT_OK;
-    uint8_t* buffer = job->buffer.get();
-    // Unhashed files are copied inside the kernel where it can: with the data never passing
-    // through the buffer, the import keeps up with a plain `cp` (see docs/performance.md).
-    // Anything that stops it, the end of the source or a full disk included, hands over to
-    // reading and writing, which finds and reports the cause. Compressed images are decoded
-    // into the buffer, never copied this way.
-    bool in_kernel = hash == nullptr;
-    uint64_t copied = 0;
-    for (uint64_t left = entry.size; left > 0;) {
-      if ((status = check_cancel(job, result)) != IMPORT_OK) break;
-      size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
-      if (in_kernel) {
-        FILE* in = source;
-        uint64_t at = copied, avail = left;
-        if (!from_folder && !image->stored_span(entry.image_offset + copied, &in, &at, &avail))
-          in = nullptr;
-        const uint64_t n =
-            in ? copy_in_kernel(in, at, out.get(), copied, avail < chunk ? avail : chunk) : 0;
-        if (n == 0) {
-          in_kernel = false;
-          if (copied != 0 &&
-              ((from_folder && seek_to(source, copied) != 0) || seek_to(out.get(), copied) != 0)) {
-            set_import_error(result, "read error in %s (truncated source?)",
-                             entry.rel_path.c_str());
-            status = IMPORT_ERR_SOURCE_IO;
-            break;
-          }
-          continue;
-        }
-        chunk = static_cast<size_t>(n);
-      } else {
-        std::string why;
-        const bool read = from_folder ? read_exact(source, buffer, chunk)
-                                      : (status = image->read(entry.image_offset + copied, buffer,
-                                                              chunk, &why)) == IMPORT_OK;
-        if (!read) {
-          // A block that does not decode is damage, worded by the image, as is a part that
-          // cannot be read; a file that ends early is the source's.
-          if (status != IMPORT_ERR_DAMAGED) status = IMPORT_ERR_SOURCE_IO;
-          if (!why.empty())
-            set_import_error(result, "%s", why.c_str());
-          else
-            set_import_error(result, "read error in %s (truncated source?)",
-                             entry.rel_path.c_str());
-          break;
-        }
-        if (hash) sha256_update(hash, buffer, chunk);
-        if (!write_pieces(out.get(), buffer, chunk)) {
-          set_import_error(result, "write error on %s (disk full?)", part.c_str());
-          status = IMPORT_ERR_OUTPUT_IO;
-          break;
-        }
-      }
-      left -= chunk;
-      copied += chunk;
-      job->done += chunk;
-      if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
-    }
+    int status = copy_bytes(entry, image, source, out.get(), job, result, hash, part);
     // A file that grew after it was listed would be copied short and pass for complete,
     // unless its digest is checked: then its first bytes are the disc's file or it fails.
     uint64_t now_size = 0;

@@ -17,6 +17,7 @@
 #include "image_reader.h"
 #include "manifest.h"
 #include "paths.h"
+#include "plan.h"
 #include "read_ahead.h"
 #include "sha256.h"
 #include "split_names.h"
@@ -24,22 +25,6 @@
 #include "xdvdfs.h"
 
 namespace {
-
-// How many times a file's name ends in ".part" (any letter case): "a.part.PART" gives 2.
-// Folders give 0, so they keep their place before their contents.
-size_t part_endings(const import_entry& e) {
-  if (e.is_dir) return 0;
-  size_t n = 0;
-  for (size_t len = e.rel_path.size(); len >= 5; len -= 5, ++n)
-    if (!equals_nocase(e.rel_path.substr(len - 5, 5).c_str(), ".part")) break;
-  return n;
-}
-
-// The executable the game starts: a file at the top level named default.xbe in any case.
-bool is_top_level_xbe(const import_entry& e) {
-  return !e.is_dir && e.rel_path.find('/') == std::string::npos &&
-         equals_nocase(e.rel_path.c_str(), "default.xbe");
-}
 
 // The folder whose volume the output lands on: the output (`full`, its absolute path) or its
 // nearest existing ancestor; empty when there is none.
@@ -65,15 +50,15 @@ std::string nearest_existing_folder(const std::string& full) {
 // then filled the disk half-way). The old default.xbe is replaced only at the very end, so it
 // frees nothing meanwhile. Where the free space cannot be learnt, the write errors still tell.
 // `full` is the output's absolute path, `volume` its nearest existing folder.
-int check_free_space(const import_context* ctx, size_t xbe_index, const char* out,
-                     const std::string& full, const std::string& volume) {
+int check_free_space(const std::vector<import_entry>& entries, size_t xbe_index, const char* out,
+                     const std::string& full, const std::string& volume, import_result* result) {
   uint64_t free_bytes = 0;
   if (volume.empty() || free_space(volume.c_str(), &free_bytes) != 0) return IMPORT_OK;
   // An output folder still to be made holds no old file: no need to look for each.
   const bool fresh = volume != full;
   uint64_t needed = 0, largest = 0;
-  for (size_t i = 0; i < ctx->entries.size(); ++i) {
-    const import_entry& e = ctx->entries[i];
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const import_entry& e = entries[i];
     if (e.is_dir) continue;
     file_space old;
     if (fresh || i == xbe_index ||
@@ -85,8 +70,8 @@ int check_free_space(const import_context* ctx, size_t xbe_index, const char* ou
   needed += largest;
   if (needed <= free_bytes) return IMPORT_OK;
   set_import_error(
-      ctx->result, "not enough free space in %s: the import needs %.1f MB more, %.1f MB are free",
-      out, static_cast<double>(needed) / 1048576.0, static_cast<double>(free_bytes) / 1048576.0);
+      result, "not enough free space in %s: the import needs %.1f MB more, %.1f MB are free", out,
+      static_cast<double>(needed) / 1048576.0, static_cast<double>(free_bytes) / 1048576.0);
   return IMPORT_ERR_OUTPUT_IO;
 }
 
@@ -148,162 +133,85 @@ std::string file_lines(const std::vector<std::string>& lines, size_t head, size_
   return out;
 }
 
-// The wanted files of the listing against the disc's list. Files the list does not have (a
-// Thumbs.db Windows put into a copied folder, a mod's extra file) leave the listing, counted
-// and named in the result. Files the list has that the listing lacks or has at another size
-// are the lines of *problems. *expected gets each remaining entry's line (null for folders).
-int check_listing(import_context* ctx, std::vector<const manifest_file*>* expected,
-                  std::vector<std::string>* problems, uint32_t* missing, uint32_t* wrong_size) {
-  import_result* result = ctx->result;
-  const manifest_list list = disc_manifest();
-  std::vector<bool> seen(list.count, false);
-  std::vector<import_entry> kept;
-  kept.reserve(ctx->entries.size());
-  std::string extras;
-  for (import_entry& e : ctx->entries) {
-    const manifest_file* line =
-        e.is_dir ? nullptr : manifest_find(e.rel_path.data(), e.rel_path.size());
-    if (!e.is_dir && !line) {
-      if (result->extra_files_skipped < 3)
-        extras += (extras.empty() ? "" : ", ") + e.rel_path;
-      else if (result->extra_files_skipped == 3)
-        extras += ", ...";
-      ++result->extra_files_skipped;
-      continue;
-    }
-    if (line) {
-      seen[static_cast<size_t>(line - list.files)] = true;
-      if (e.size != line->size) {
-        ++*wrong_size;
-        problems->push_back(std::string(e.size < line->size ? "  short     " : "  long      ") +
-                            e.rel_path + ": " + std::to_string(e.size) + " bytes, the disc's has " +
-                            std::to_string(line->size));
-      }
-    }
-    expected->push_back(line);
-    kept.push_back(std::move(e));
-  }
-  for (size_t i = 0; i < list.count; ++i) {
-    if (seen[i]) continue;
-    ++*missing;
-    problems->push_back(std::string("  missing   ") + list.files[i].path);
-  }
-  ctx->entries = std::move(kept);
-  std::snprintf(result->extra_files_named, sizeof result->extra_files_named, "%s", extras.c_str());
-  return IMPORT_OK;
-}
-
-// Steps after the first checks; `ctx`, `job` and every file they hold are released by
-// their owners in import_game whatever happens here.
-int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
-  import_result* result = ctx->result;
-
-  int status;
-  bool has_default_xex = false;
-  if (path_kind(source, nullptr) == PATH_FOLDER) {
-    result->is_disc_image = 0;
-    status = folder_list(ctx, source);
-  } else {
-    status = list_image(ctx, job, source, &has_default_xex);
-  }
-  if (status == IMPORT_OK) status = refuse_case_twins(ctx);
-  if (status != IMPORT_OK) return status;
-
-  // With the disc's list, every file is checked against it: what is missing or cut short is
-  // known now, and said once default.xbe has shown that this is the supported build at all.
-  const bool have_list = disc_manifest().count > 0;
-  job->checked_by_list = have_list;
-  std::vector<const manifest_file*> expected;
-  std::vector<std::string> problems;
-  uint32_t missing = 0, wrong_size = 0;
-  if (have_list) check_listing(ctx, &expected, &problems, &missing, &wrong_size);
-
-  size_t xbe_index = 0;
-  bool have_xbe = false;
-  for (size_t i = 0; i < ctx->entries.size(); ++i) {
-    const import_entry& e = ctx->entries[i];
-    if (e.is_dir) continue;
-    job->total += e.size;
-    if (is_top_level_xbe(e)) {
-      xbe_index = i;
-      have_xbe = true;
-    }
-  }
-  if (!have_xbe) {
-    set_import_error(
-        result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?%s%s", source,
-        has_default_xex ? "\n" : "", has_default_xex ? XBOX_360_DISC_LINE : "");
-    return IMPORT_ERR_NO_XBE;
-  }
-
-  // Folders first, in list order (each after its parent). Then the files: a file is written
-  // as its name + ".part", so a listed "x.part" written before "x" would be truncated by x's
-  // copy and renamed away; files go in order of how many ".part" endings their names carry,
-  // so no copy lands on a file already finished (real discs hold no such names). Within
-  // that, an image's files go in the order their data lies in the image, so the reads run
-  // forward through it on a hard disk, a USB stick or a network share, whatever order its
-  // tree has; a folder source's keep their list order.
-  std::vector<size_t> order;
-  order.reserve(ctx->entries.size());
-  for (size_t i = 0; i < ctx->entries.size(); ++i) {
-    if (i != xbe_index) order.push_back(i);
-  }
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    const import_entry& x = ctx->entries[a];
-    const import_entry& y = ctx->entries[b];
-    if (x.is_dir != y.is_dir) return x.is_dir > y.is_dir;
-    if (x.is_dir) return false;
-    const size_t px = part_endings(x), py = part_endings(y);
-    if (px != py) return px < py;
-    return x.image_offset < y.image_offset;
-  });
-
-  const std::string full = full_path_utf8(out);
-  const std::string existing = nearest_existing_folder(full);
-  status = check_free_space(ctx, xbe_index, out, full, existing);
-  if (status != IMPORT_OK) return status;
-
+// One import's writing, shared by its steps. Declared in the order of release: the finisher's
+// threads end before the executable's ".part" is deleted, and the lock goes last.
+struct writer {
+  import_context* ctx;
+  copy_job* job;
+  const char* out;
+  import_plan plan;
+  file_lock lock;
+  std::string xbe_target;
+  part_file_guard xbe_part;
   // The folders whose entries the import creates: the output's, those of the folders it makes
   // up to the nearest one that exists, and every folder of the listing.
   std::vector<std::string> touched_folders;
+  finisher finish;
+};
+
+// Lists the source into ctx->entries. *has_default_xex tells whether an image's top level
+// holds an Xbox 360 executable.
+int list_source(import_context* ctx, copy_job* job, const char* source, bool* has_default_xex) {
+  int status;
+  if (path_kind(source, nullptr) == PATH_FOLDER) {
+    ctx->result->is_disc_image = 0;
+    status = folder_list(ctx, source);
+  } else {
+    status = list_image(ctx, job, source, has_default_xex);
+  }
+  return status == IMPORT_OK ? refuse_case_twins(ctx) : status;
+}
+
+// Checks the output's room, makes the output folder and takes its lock, before any file.
+int prepare_output(writer& w) {
+  import_result* result = w.ctx->result;
+  const std::string full = full_path_utf8(w.out);
+  const std::string existing = nearest_existing_folder(full);
+  int status = check_free_space(w.plan.entries, w.plan.xbe, w.out, full, existing, result);
+  if (status != IMPORT_OK) return status;
   for (std::string p = full; !p.empty() && p != existing;) {
-    touched_folders.push_back(p);
+    w.touched_folders.push_back(p);
     const size_t cut = p.find_last_of("/\\");
     if (cut == std::string::npos || cut == 0) break;
     p = p.substr(0, cut);
   }
-  if (!existing.empty()) touched_folders.push_back(existing);
-  if (make_dirs(out) != 0) {
-    set_import_error(result, "cannot create output folder %s", out);
+  if (!existing.empty()) w.touched_folders.push_back(existing);
+  if (make_dirs(w.out) != 0) {
+    set_import_error(result, "cannot create output folder %s", w.out);
     return IMPORT_ERR_OUTPUT_IO;
   }
   // Held until every file is in place: two imports into one folder would share the ".part"
   // names, and with bad timing one would report success with a file the other truncated.
-  const std::string lock_path = join_out_path(out, IMPORT_LOCK_NAME);
-  file_lock lock;
-  const int locked = lock.lock(lock_path.c_str());
+  const std::string lock_path = join_out_path(w.out, IMPORT_LOCK_NAME);
+  const int locked = w.lock.lock(lock_path.c_str());
   if (locked == 1) {
-    set_import_error(result, "another import is writing into %s", out);
+    set_import_error(result, "another import is writing into %s", w.out);
     return IMPORT_ERR_OUTPUT_IO;
   }
   if (locked != 0) {
     set_import_error(result, "cannot create %s", lock_path.c_str());
     return IMPORT_ERR_OUTPUT_IO;
   }
-  job->buffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK]);
-  if (!job->buffer) return IMPORT_ERR_NO_MEMORY;
-  const std::string xbe_target = join_out_path(out, "default.xbe");
+  w.job->buffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK]);
+  if (!w.job->buffer) return IMPORT_ERR_NO_MEMORY;
+  w.xbe_target = join_out_path(w.out, "default.xbe");
+  return IMPORT_OK;
+}
 
-  // default.xbe first, hashed on the way; it stays a ".part" file until every other file is
-  // written, so an import that fails part-way never leaves a game folder that looks complete.
-  const import_entry& xbe = ctx->entries[xbe_index];
+// default.xbe first, hashed on the way; it stays a ".part" file until every other file is
+// written, so an import that fails part-way never leaves a game folder that looks complete.
+// Only once it has shown that this is the supported build at all are the source's missing and
+// short files said.
+int write_executable(writer& w) {
+  import_result* result = w.ctx->result;
+  const import_entry& xbe = w.plan.entries[w.plan.xbe];
   sha256_ctx hash;
   sha256_init(&hash);
   std::string part_path;
-  status = copy_entry(xbe, ctx->image.get(), xbe_target.c_str(), job, result, &hash, PART_KEEP,
-                      &part_path);
+  int status = copy_entry(xbe, w.ctx->image.get(), w.xbe_target.c_str(), w.job, result, &hash,
+                          PART_KEEP, &part_path);
   if (status != IMPORT_OK) return status;
-  part_file_guard xbe_part(std::move(part_path));
+  w.xbe_part = std::move(part_path);
   uint8_t digest[32];
   sha256_final(&hash, digest);
   digest_to_hex(digest, result->xbe_sha_hex);
@@ -312,12 +220,12 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
     // the ".part" again, and if undoing the patch gives the supported digest, write the
     // retail bytes back and go on. The read-back after the last rename proves the result.
     uint32_t places = 0;
-    if (xbe_undo_media_patch(xbe_part.path().c_str(), &places) == 1) {
+    if (xbe_undo_media_patch(w.xbe_part.path().c_str(), &places) == 1) {
       result->xbe_media_patch_undone = places;
       std::memcpy(result->xbe_sha_hex, SUPPORTED_XBE_SHA256, sizeof result->xbe_sha_hex);
     } else {
-      const std::string what = xbe_describe_file(xbe_part.path().c_str());
-      xbe_part.discard();
+      const std::string what = xbe_describe_file(w.xbe_part.path().c_str());
+      w.xbe_part.discard();
       set_import_error(result,
                        "default.xbe is not the supported Quillmoor build.\n"
                        "  got      %s\n"
@@ -330,111 +238,121 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
       return IMPORT_ERR_WRONG_BUILD;
     }
   }
-  if (!problems.empty()) {
-    xbe_part.discard();
+  const import_plan& plan = w.plan;
+  if (!plan.problems.empty()) {
+    w.xbe_part.discard();
     const std::string head =
-        "the source is not a complete copy of the Quillmoor disc: " + std::to_string(missing) +
-        " file(s) missing, " + std::to_string(wrong_size) + " of the wrong size\n";
+        "the source is not a complete copy of the Quillmoor disc: " + std::to_string(plan.missing) +
+        " file(s) missing, " + std::to_string(plan.wrong_size) + " of the wrong size\n";
     const char last[] =
         "Copy the disc again (an FTP copy can cut files short or skip them), or import its disc "
         "image instead.";
     set_import_error(result, "%s%s%s", head.c_str(),
-                     file_lines(problems, head.size(), sizeof last).c_str(), last);
+                     file_lines(plan.problems, head.size(), sizeof last).c_str(), last);
     return IMPORT_ERR_DAMAGED;
   }
   result->files_copied = 1;
   result->bytes_copied = xbe.size;
   // default.xbe matched the digest, which is its line's.
-  result->files_verified = have_list ? 1 : 0;
-  finisher finish;
-  finish.start(job->cancel, out);
-  finish.add(xbe_part.path(), xbe.rel_path, xbe.size, nullptr);
+  result->files_verified = w.job->checked_by_list ? 1 : 0;
+  w.finish.start(w.job->cancel, w.out);
+  w.finish.add(w.xbe_part.path(), xbe.rel_path, xbe.size, nullptr);
+  return IMPORT_OK;
+}
 
+// Every other entry in the plan's order, each file handed to the finisher once written.
+int write_files(writer& w) {
+  import_result* result = w.ctx->result;
+  const import_plan& plan = w.plan;
   // A folder's files are opened, and its small ones read into memory, a little ahead of the
   // copy.
   read_ahead ahead;
   {
-    std::vector<const char*> paths(order.size());
-    std::vector<uint64_t> sizes(order.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-      const import_entry& e = ctx->entries[order[k]];
+    std::vector<const char*> paths(plan.order.size());
+    std::vector<uint64_t> sizes(plan.order.size());
+    for (size_t k = 0; k < plan.order.size(); ++k) {
+      const import_entry& e = plan.entries[plan.order[k]];
       paths[k] = e.source_path.empty() ? nullptr : e.source_path.c_str();
       sizes[k] = e.size;
     }
     ahead.start(std::move(paths), sizes);
   }
-
-  for (size_t k = 0; k < order.size(); ++k) {
+  int status;
+  for (size_t k = 0; k < plan.order.size(); ++k) {
     unique_file opened(ahead.at(k));
-    if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
-    const import_entry& e = ctx->entries[order[k]];
-    const std::string target = join_out_path(out, e.rel_path.c_str());
+    if ((status = check_cancel(w.job, result)) != IMPORT_OK) return status;
+    const import_entry& e = plan.entries[plan.order[k]];
+    const std::string target = join_out_path(w.out, e.rel_path.c_str());
     if (e.is_dir) {
       if (make_dir(target.c_str()) != 0) {
         set_import_error(result, "cannot create folder %s", target.c_str());
         return IMPORT_ERR_OUTPUT_IO;
       }
-      touched_folders.push_back(target);
+      w.touched_folders.push_back(target);
       ++result->folders_created;
-    } else {
-      status = copy_entry(e, ctx->image.get(), target.c_str(), job, result, nullptr, PART_RENAME,
-                          nullptr, opened.release());
-      if (status != IMPORT_OK) return status;
-      finish.add(target, e.rel_path, e.size, have_list ? expected[order[k]] : nullptr);
-      ++result->files_copied;
-      result->bytes_copied += e.size;
+      continue;
     }
+    status = copy_entry(e, w.ctx->image.get(), target.c_str(), w.job, result, nullptr, PART_RENAME,
+                        nullptr, opened.release());
+    if (status != IMPORT_OK) return status;
+    w.finish.add(target, e.rel_path, e.size, plan.expected[plan.order[k]]);
+    ++result->files_copied;
+    result->bytes_copied += e.size;
   }
+  return IMPORT_OK;
+}
 
-  // default.xbe under its name tells the launcher the folder is complete: after a power cut
-  // that must still be true, so every file written is on the disk, on whatever file system
-  // holds it, before it takes its name, and every name the import made is too before it
-  // reports success. The finishing thread has been at it since the first file; on a slow
-  // stick this wait is where the time goes, so it is shown, and a cancel still counts.
+// default.xbe under its name tells the launcher the folder is complete: after a power cut
+// that must still be true, so every file written is on the disk, on whatever file system
+// holds it, before it takes its name, and every name the import made is too before it
+// reports success. The finishing thread has been at it since the first file; on a slow
+// stick this wait is where the time goes, so it is shown, and a cancel still counts.
+int finish_import(writer& w) {
+  import_result* result = w.ctx->result;
+  copy_job* job = w.job;
   if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
   // While the finishing thread still hashes the last files, what is written so far goes to
   // the output's disk: the flush at the end then finds little left.
-  finish.add_folders(touched_folders);
-  {
-    std::vector<std::string> damaged;
-    uint32_t verified = 0;
-    std::string why;
-    status = finish.wait(&damaged, &verified, &why);
-    if (status == IMPORT_ERR_OUTPUT_IO) set_import_error(result, "%s", why.c_str());
-    if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, result);
-    if (status != IMPORT_OK) return status;
-    result->files_verified += verified;
-    if (!damaged.empty()) {
-      std::sort(damaged.begin(), damaged.end());
-      for (std::string& d : damaged) d = "  damaged   " + d;
-      const std::string head =
-          std::to_string(damaged.size()) +
-          " file(s) differ from the retail disc (unreadable sectors copied as zeros, or a "
-          "modified copy):\n";
-      const char last[] = "Copy the disc again or use another dump.";
-      set_import_error(result, "%s%s%s", head.c_str(),
-                       file_lines(damaged, head.size(), sizeof last).c_str(), last);
-      return IMPORT_ERR_DAMAGED;
-    }
+  w.finish.add_folders(w.touched_folders);
+  std::vector<std::string> damaged;
+  uint32_t verified = 0;
+  std::string why;
+  int status = w.finish.wait(&damaged, &verified, &why);
+  if (status == IMPORT_ERR_OUTPUT_IO) set_import_error(result, "%s", why.c_str());
+  if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, result);
+  if (status != IMPORT_OK) return status;
+  result->files_verified += verified;
+  if (!damaged.empty()) {
+    std::sort(damaged.begin(), damaged.end());
+    for (std::string& d : damaged) d = "  damaged   " + d;
+    const std::string head =
+        std::to_string(damaged.size()) +
+        " file(s) differ from the retail disc (unreadable sectors copied as zeros, or a "
+        "modified copy):\n";
+    const char last[] = "Copy the disc again or use another dump.";
+    set_import_error(result, "%s%s%s", head.c_str(),
+                     file_lines(damaged, head.size(), sizeof last).c_str(), last);
+    return IMPORT_ERR_DAMAGED;
   }
   // A cancel that came with the last chunk still keeps the executable from its name.
   if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
   // A part of the image that grew or shrank meanwhile (still being copied from the console,
   // say) may have given some files bytes of another version of it.
   std::string changed;
-  if (ctx->image && ctx->image->check_unchanged(&changed) != IMPORT_OK) {
+  if (w.ctx->image && w.ctx->image->check_unchanged(&changed) != IMPORT_OK) {
     set_import_error(result, "%s", changed.c_str());
     return IMPORT_ERR_SOURCE_IO;
   }
   if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
-  if (rename_replace_durable(xbe_part.path().c_str(), xbe_target.c_str()) != 0) {
-    set_import_error(result, "cannot rename %s to %s", xbe_part.path().c_str(), xbe_target.c_str());
+  const char* part = w.xbe_part.path().c_str();
+  if (rename_replace_durable(part, w.xbe_target.c_str()) != 0) {
+    set_import_error(result, "cannot rename %s to %s", part, w.xbe_target.c_str());
     return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"
   }
-  xbe_part.release();
-
+  w.xbe_part.release();
+  uint8_t digest[32];
   char hex[65] = "";
-  if (sha256_file(xbe_target.c_str(), digest) == 0) digest_to_hex(digest, hex);
+  if (sha256_file(w.xbe_target.c_str(), digest) == 0) digest_to_hex(digest, hex);
   if (std::strcmp(hex, SUPPORTED_XBE_SHA256) != 0) {
     result->xbe_sha_ok = 0;
     set_import_error(result, "default.xbe on disk does not verify after copying (disk error?)");
@@ -442,6 +360,35 @@ int import_into(import_context* ctx, copy_job* job, const char* source, const ch
   }
   result->xbe_sha_ok = 1;
   return IMPORT_OK;
+}
+
+// Steps after the first checks: list, plan, then write the executable, the other files and the
+// finish. `ctx`, `job` and every file they hold are released by their owners in import_game
+// whatever happens here.
+int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
+  import_result* result = ctx->result;
+  bool has_default_xex = false;
+  int status = list_source(ctx, job, source, &has_default_xex);
+  if (status != IMPORT_OK) return status;
+  // With the disc's list, every file is checked against it: what is missing or cut short is
+  // known now, and said once default.xbe has shown that this is the supported build at all.
+  const manifest_list list = disc_manifest();
+  writer w{ctx, job, out, plan_import(std::move(ctx->entries), list), {}, {}, {}, {}, {}};
+  job->checked_by_list = list.count > 0;
+  job->total = w.plan.total;
+  result->extra_files_skipped = w.plan.extras;
+  std::snprintf(result->extra_files_named, sizeof result->extra_files_named, "%s",
+                w.plan.extras_named.c_str());
+  if (!w.plan.have_xbe) {
+    set_import_error(
+        result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?%s%s", source,
+        has_default_xex ? "\n" : "", has_default_xex ? XBOX_360_DISC_LINE : "");
+    return IMPORT_ERR_NO_XBE;
+  }
+  if ((status = prepare_output(w)) != IMPORT_OK) return status;
+  if ((status = write_executable(w)) != IMPORT_OK) return status;
+  if ((status = write_files(w)) != IMPORT_OK) return status;
+  return finish_import(w);
 }
 
 }  // namespace

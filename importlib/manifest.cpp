@@ -18,7 +18,10 @@ bool manifest_path_less(const char* a, size_t a_len, const char* b, size_t b_len
 }
 
 const manifest_file* manifest_find(const char* path, size_t len) {
-  const manifest_list list = disc_manifest();
+  return manifest_find_in(disc_manifest(), path, len);
+}
+
+const manifest_file* manifest_find_in(const manifest_list& list, const char* path, size_t len) {
   const manifest_file* end = list.files + list.count;
   const manifest_file* at =
       std::lower_bound(list.files, end, path, [len](const manifest_file& f, const char* p) {

@@ -24,5 +24,8 @@ manifest_list disc_manifest();
 // compares names; null when the list has none.
 const manifest_file* manifest_find(const char* path, size_t len);
 
+// manifest_find in `list`.
+const manifest_file* manifest_find_in(const manifest_list& list, const char* path, size_t len);
+
 // Orders paths as the list is sorted: bytewise after ASCII lower-casing, a prefix first.
 bool manifest_path_less(const char* a, size_t a_len, const char* b, size_t b_len);

@@ -17,6 +17,9 @@
 #include "sample_xbe.h"
 #include "testutil.h"
 #include "tool_texts.h"
+#ifdef _WIN32
+#include "windows_support.h"
+#endif
 
 namespace {
 
