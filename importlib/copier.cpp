@@ -27,9 +27,9 @@ bool write_pieces(FILE* out, const uint8_t* data, size_t length) {
 
 }  // namespace
 
-int check_cancel(const copy_job* job, import_result* result) {
+int check_cancel(const copy_job* job, std::string* message) {
   if (!job->cancel || job->cancel->load() == 0) return IMPORT_OK;
-  set_import_error(result, "import cancelled");
+  set_error(message, "import cancelled");
   return IMPORT_ERR_CANCELLED;
 }
 
@@ -37,9 +37,9 @@ namespace {
 
 // The bytes of `entry` from the folder file `source` (null for an image's) or `image` into
 // `out` (the ".part" file `part`), feeding `hash` (may be null), with progress. An import
-// status, explained in `result`.
+// status, explained in *message.
 int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FILE* out,
-               copy_job* job, import_result* result, sha256_ctx* hash, const std::string& part) {
+               copy_job* job, std::string* message, sha256_ctx* hash, const std::string& part) {
   const bool from_folder = source != nullptr;
   int status = IMPORT_OK;
   uint8_t* buffer = job->buffer.get();
@@ -51,7 +51,7 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
   bool in_kernel = hash == nullptr;
   uint64_t copied = 0;
   for (uint64_t left = entry.size; left > 0;) {
-    if ((status = check_cancel(job, result)) != IMPORT_OK) break;
+    if ((status = check_cancel(job, message)) != IMPORT_OK) break;
     size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
     if (in_kernel) {
       FILE* in = source;
@@ -64,7 +64,7 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
         in_kernel = false;
         if (copied != 0 &&
             ((from_folder && seek_to(source, copied) != 0) || seek_to(out, copied) != 0)) {
-          set_import_error(result, "read error in %s (truncated source?)", entry.rel_path.c_str());
+          set_error(message, "read error in %s (truncated source?)", entry.rel_path.c_str());
           status = IMPORT_ERR_SOURCE_IO;
           break;
         }
@@ -81,14 +81,14 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
         // cannot be read; a file that ends early is the source's.
         if (status != IMPORT_ERR_DAMAGED) status = IMPORT_ERR_SOURCE_IO;
         if (!why.empty())
-          set_import_error(result, "%s", why.c_str());
+          set_error(message, "%s", why.c_str());
         else
-          set_import_error(result, "read error in %s (truncated source?)", entry.rel_path.c_str());
+          set_error(message, "read error in %s (truncated source?)", entry.rel_path.c_str());
         break;
       }
       if (hash) sha256_update(hash, buffer, chunk);
       if (!write_pieces(out, buffer, chunk)) {
-        set_import_error(result, "write error on %s (disk full?)", part.c_str());
+        set_error(message, "write error on %s (disk full?)", part.c_str());
         status = IMPORT_ERR_OUTPUT_IO;
         break;
       }
@@ -104,7 +104,7 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
 }  // namespace
 
 int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
-               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out,
+               std::string* message, sha256_ctx* hash, part_fate fate, std::string* part_out,
                FILE* opened) {
   unique_file own_source(opened);
   try {
@@ -116,7 +116,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
       if (!own_source) {
         own_source.reset(open_utf8(entry.source_path.c_str(), "rb"));
         if (!own_source) {
-          set_import_error(result, "cannot open %s", entry.source_path.c_str());
+          set_error(message, "cannot open %s", entry.source_path.c_str());
           return IMPORT_ERR_SOURCE_IO;
         }
         // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
@@ -126,7 +126,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
       // reads. Smaller ones are read ahead of the copy on a thread of its own.
       if (entry.size >= READ_AHEAD_BELOW) expect_sequential_read(own_source.get());
     } else if (!image || entry.image_offset > image->size()) {
-      set_import_error(result, "seek failed in image");
+      set_error(message, "seek failed in image");
       return IMPORT_ERR_SOURCE_IO;
     }
     FILE* const source = own_source.get();
@@ -136,7 +136,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
     part_file_guard guard;
     unique_file out(create_new_utf8(part.c_str()));
     if (!out) {
-      set_import_error(result, "cannot create %s", part.c_str());
+      set_error(message, "cannot create %s", part.c_str());
       return IMPORT_ERR_OUTPUT_IO;
     }
     guard = part;
@@ -144,22 +144,22 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
 
     if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
 
-    int status = copy_bytes(entry, image, source, out.get(), job, result, hash, part);
+    int status = copy_bytes(entry, image, source, out.get(), job, message, hash, part);
     // A file that grew after it was listed would be copied short and pass for complete,
     // unless its digest is checked: then its first bytes are the disc's file or it fails.
     uint64_t now_size = 0;
     if (status == IMPORT_OK && from_folder && !job->checked_by_list &&
         (open_file_size(source, &now_size) != 0 || now_size != entry.size)) {
-      set_import_error(result, "source changed during the import: %s", entry.source_path.c_str());
+      set_error(message, "source changed during the import: %s", entry.source_path.c_str());
       status = IMPORT_ERR_SOURCE_IO;
     }
     own_source.reset();
     if (status == IMPORT_OK && flush_written_file(out.get(), entry.size) != 0) {
-      set_import_error(result, "write error on %s", part.c_str());
+      set_error(message, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;
     }
     if (std::fclose(out.release()) != 0 && status == IMPORT_OK) {
-      set_import_error(result, "write error on %s", part.c_str());
+      set_error(message, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;
     }
     if (status != IMPORT_OK) return status;  // the guard deletes the ".part"
@@ -169,7 +169,7 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
       return IMPORT_OK;
     }
     if (rename_replace(part.c_str(), target) != 0) {
-      set_import_error(result, "cannot rename %s to %s", part.c_str(), target);
+      set_error(message, "cannot rename %s to %s", part.c_str(), target);
       return IMPORT_ERR_OUTPUT_IO;
     }
     guard.release();

@@ -32,9 +32,9 @@ struct copy_job {
   bool checked_by_list = false;
 };
 
-// IMPORT_ERR_CANCELLED, with its message in `result`, once the caller has set the job's cancel
+// IMPORT_ERR_CANCELLED, with its message in *message, once the caller has set the job's cancel
 // flag; IMPORT_OK before.
-int check_cancel(const copy_job* job, import_result* result);
+int check_cancel(const copy_job* job, std::string* message);
 
 // What becomes of a finished ".part" file.
 enum part_fate : int {
@@ -46,10 +46,10 @@ enum part_fate : int {
 // `target` + ".part", feeding `hash` (may be null) on the way; then moves the ".part" over
 // `target`, or keeps it and stores its path in *part_out. A folder source's file is read from
 // `opened` when that is not null (its stream, opened ahead as open_regular_file does; taken
-// over), else opened here. An import status, explained in `result`; after any failure the
+// over), else opened here. An import status, explained in *message; after any failure the
 // ".part" file is gone and an existing `target` is untouched.
 int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
-               import_result* result, sha256_ctx* hash, part_fate fate, std::string* part_out,
+               std::string* message, sha256_ctx* hash, part_fate fate, std::string* part_out,
                FILE* opened = nullptr);
 
 // Deletes a ".part" file when it goes out of scope, unless released first: every path that

@@ -28,7 +28,7 @@ struct progress_log {
 };
 
 struct copier {
-  import_result result{};
+  std::string message;
   std::unique_ptr<image_reader> image;
   copy_job job;
   progress_log log;
@@ -39,7 +39,7 @@ struct copier {
   }
   int copy(const import_entry& e, const std::string& target, sha256_ctx* hash = nullptr,
            part_fate fate = PART_RENAME, std::string* part = nullptr) {
-    return copy_entry(e, image.get(), target.c_str(), &job, &result, hash, fate, part);
+    return copy_entry(e, image.get(), target.c_str(), &job, &message, hash, fate, part);
   }
 };
 
@@ -68,7 +68,7 @@ TEST(Copier, ChunksProgressAndHash) {
       ASSERT_EQ(cp.copy(file_entry("maps/x.bin", dir / "src.bin", c.size), dir / "out.bin",
                         hashed ? &hash : nullptr),
                 IMPORT_OK)
-          << cp.result.message;
+          << cp.message;
       EXPECT_EQ(read_file(dir / "out.bin"), data) << c.size;
       EXPECT_EQ(path_kind((dir / "out.bin.part").c_str(), nullptr), PATH_NONE);
       // One call at the start, one per chunk; the last chunk carries the remainder.
@@ -100,7 +100,7 @@ TEST(Copier, CopiesFromTheImageStreamAtTheOffset) {
   ASSERT_EQ(open_image_reader((dir / "disc.iso").c_str(), &cp.image, &message), IMPORT_OK);
   const uint64_t offset = 12345, size = COPY_CHUNK + 777;
   import_entry e{"media/m.bin", "", offset, size, 0};
-  ASSERT_EQ(cp.copy(e, dir / "m.bin"), IMPORT_OK) << cp.result.message;
+  ASSERT_EQ(cp.copy(e, dir / "m.bin"), IMPORT_OK) << cp.message;
   EXPECT_EQ(read_file(dir / "m.bin"),
             std::vector<uint8_t>(image.begin() + offset, image.begin() + offset + size));
   // The stream stays open for the next file.
@@ -155,7 +155,7 @@ TEST(Copier, FailuresLeaveNoPartAndTheOldTargetUntouched) {
     std::string message;
     ASSERT_EQ(open_image_reader((dir / "short.iso").c_str(), &cp.image, &message), IMPORT_OK);
     EXPECT_EQ(cp.copy(c.entry, c.target), c.status) << c.what;
-    EXPECT_EQ(cp.result.message, c.message) << c.what;
+    EXPECT_EQ(cp.message, c.message) << c.what;
     EXPECT_EQ(path_kind((c.target + ".part").c_str(), nullptr), PATH_NONE)
         << c.what << ": .part left";
     EXPECT_EQ(read_text(target), "previous copy") << c.what;
@@ -175,7 +175,7 @@ TEST(Copier, OutOfMemoryInsideACopyLeavesNoPart) {
   };
   EXPECT_EQ(cp.copy(file_entry("maps/a", dir / "src", COPY_CHUNK + 1), dir / "t"),
             IMPORT_ERR_NO_MEMORY);
-  EXPECT_STREQ(cp.result.message, "");
+  EXPECT_EQ(cp.message, "");
   EXPECT_EQ(list_tree(dir.path()), std::vector<std::string>{"src"});
 }
 

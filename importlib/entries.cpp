@@ -9,12 +9,15 @@
 
 #include "names.h"
 
-void set_import_error(import_result* result, const char* format, ...) {
-  if (!result) return;
-  va_list args;
+void set_error(std::string* message, const char* format, ...) {
+  va_list args, again;
   va_start(args, format);
-  std::vsnprintf(result->message, sizeof result->message, format, args);
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  message->assign(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(message->data(), message->size() + 1, format, again);
+  va_end(again);
 }
 
 int entry_list_add(import_context* ctx, const char* parent_rel, const char* name, size_t name_len,
@@ -24,9 +27,9 @@ int entry_list_add(import_context* ctx, const char* parent_rel, const char* name
                               (source_path ? std::strlen(source_path) : 0);
   if (ctx->entries.size() >= MAX_LIST_ENTRIES ||
       path_bytes > MAX_LIST_PATH_BYTES - ctx->path_bytes) {
-    set_import_error(ctx->result,
-                     "the source lists more entries or longer names than any game disc (damaged "
-                     "image?)");
+    set_error(&ctx->notes.message,
+              "the source lists more entries or longer names than any game disc (damaged "
+              "image?)");
     return IMPORT_ERR_DAMAGED;
   }
   try {
@@ -71,11 +74,11 @@ int refuse_case_twins(import_context* ctx) {
       if (less(keys[i - 1], keys[i])) continue;
       const std::string& a = ctx->entries[keys[i - 1]].rel_path;
       const std::string& b = ctx->entries[keys[i]].rel_path;
-      set_import_error(ctx->result,
-                       "two names in the source differ only in letter case: \"%s\" and \"%s\" "
-                       "- refusing the whole source",
-                       printable_name(a.data(), a.size()).c_str(),
-                       printable_name(b.data(), b.size()).c_str());
+      set_error(&ctx->notes.message,
+                "two names in the source differ only in letter case: \"%s\" and \"%s\" "
+                "- refusing the whole source",
+                printable_name(a.data(), a.size()).c_str(),
+                printable_name(b.data(), b.size()).c_str());
       return IMPORT_ERR_UNSAFE_NAME;
     }
     return IMPORT_OK;

@@ -45,20 +45,28 @@ struct entry_source {
   static entry_source on_disk(const char* path, uint64_t size) { return {path, 0, size, false}; }
 };
 
+// What the steps below the driver tell it besides their statuses: one message, written where
+// a failure is found, and what the listing found. The driver hands them to its caller.
+struct import_notes {
+  std::string message;
+  uint32_t skipped_top_level = 0;  // top-level entries the game does not need
+  int is_disc_image = 0;           // 1 once an image's volume is found
+  uint64_t partition_offset = 0;   // where that volume starts
+};
+
 struct import_context {
   // The list in listing order; a folder always precedes everything below it.
   std::vector<import_entry> entries;
   std::unique_ptr<image_reader> image;  // the open image of an image source; else null
-  import_result* result = nullptr;      // messages and counters; every caller sets it first
-  uint64_t path_bytes = 0;              // of every entry's rel_path and source_path, for the limit
+  import_notes notes;
+  uint64_t path_bytes = 0;  // of every entry's rel_path and source_path, for the limit
 };
 
-// Formats the failure explanation into result->message (cut at 767 bytes). Null `result`
-// is allowed and ignored. Prints nothing.
+// Formats the failure explanation into *message, replacing what it held. Prints nothing.
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__((format(printf, 2, 3)))
 #endif
-void set_import_error(import_result* result, const char* format, ...);
+void set_error(std::string* message, const char* format, ...);
 
 // Appends an entry named by `name_len` bytes of `name` below `parent_rel` (null at the top
 // level). 0, IMPORT_ERR_NO_MEMORY, or IMPORT_ERR_DAMAGED past MAX_LIST_ENTRIES or

@@ -7,9 +7,7 @@
 namespace {
 
 TEST(EntryList, BuildsPaths) {
-  import_result result{};
   import_context ctx;
-  ctx.result = &result;
   ASSERT_EQ(entry_list_add(&ctx, nullptr, "mediaXYZ", 5, entry_source::folder()), 0);
   ASSERT_EQ(entry_list_add(&ctx, "media", "ui", 2, entry_source::folder()), 0);
   ASSERT_EQ(entry_list_add(&ctx, "media/ui", "font.bin", 8,
@@ -26,15 +24,6 @@ TEST(EntryList, BuildsPaths) {
     ASSERT_EQ(entry_list_add(&ctx, "maps", "f", 1, entry_source::in_image(4096u * i, 1)), 0);
   EXPECT_EQ(ctx.entries[100].image_offset, 4096u * 100);
   EXPECT_EQ(ctx.entries[299].rel_path, "maps/f");
-}
-
-TEST(ImportError, MessageIsBoundedAndOverwritten) {
-  import_result result{};
-  set_import_error(&result, "cannot open %s", std::string(2000, 'x').c_str());
-  EXPECT_EQ(std::string(result.message).size(), 767u);
-  set_import_error(&result, "short %d", 5);
-  EXPECT_STREQ(result.message, "short 5");
-  set_import_error(nullptr, "ignored");
 }
 
 }  // namespace

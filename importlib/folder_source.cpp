@@ -15,7 +15,7 @@ namespace {
 // A link whose target is gone: the folder as the player sees it lacks a file, which must not
 // pass for a complete game.
 int broken_link(import_context* ctx, const char* path) {
-  set_import_error(ctx->result, "cannot read %s (a broken link?)", path);
+  set_error(&ctx->notes.message, "cannot read %s (a broken link?)", path);
   return IMPORT_ERR_SOURCE_IO;
 }
 
@@ -36,18 +36,18 @@ int folder_take_entry(walk& w, const char* dir, const char* rel_parent, int dept
 int folder_walk(walk& w, const char* dir, const char* rel_parent, int depth) {
   import_context* ctx = w.ctx;
   if (depth > MAX_TREE_DEPTH) {
-    set_import_error(ctx->result, "folder tree too deep");
+    set_error(&ctx->notes.message, "folder tree too deep");
     return IMPORT_ERR_DAMAGED;
   }
   file_identity id;
   if (identity_of(dir, &id) != 0) {
     if (is_broken_link(dir)) return broken_link(ctx, dir);
-    set_import_error(ctx->result, "cannot list folder %s", dir);
+    set_error(&ctx->notes.message, "cannot list folder %s", dir);
     return IMPORT_ERR_SOURCE_IO;
   }
   try {
     if (!w.walked_folders.insert(id).second) {
-      set_import_error(ctx->result, "folder reached twice in the source (a link loop?): %s", dir);
+      set_error(&ctx->notes.message, "folder reached twice in the source (a link loop?): %s", dir);
       return IMPORT_ERR_DAMAGED;
     }
   } catch (const std::bad_alloc&) {
@@ -57,7 +57,7 @@ int folder_walk(walk& w, const char* dir, const char* rel_parent, int depth) {
     return folder_take_entry(w, dir, rel_parent, depth, name, is_dir);
   });
   if (status == LIST_DIR_FAILED) {
-    set_import_error(ctx->result, "cannot list folder %s", dir);
+    set_error(&ctx->notes.message, "cannot list folder %s", dir);
     return IMPORT_ERR_SOURCE_IO;
   }
   return status;
@@ -71,13 +71,13 @@ int folder_take_entry(walk& w, const char* dir, const char* rel_parent, int dept
   const size_t name_len = std::strlen(name);
   const name_verdict verdict = judge_name(name, name_len);
   if (verdict != NAME_SAFE) {
-    set_import_error(ctx->result, "unsafe name in source folder: \"%s\"%s",
-                     printable_name(name, name_len).c_str(),
-                     verdict == NAME_ESCAPES ? "" : " (a name Windows cannot hold)");
+    set_error(&ctx->notes.message, "unsafe name in source folder: \"%s\"%s",
+              printable_name(name, name_len).c_str(),
+              verdict == NAME_ESCAPES ? "" : " (a name Windows cannot hold)");
     return IMPORT_ERR_UNSAFE_NAME;
   }
   if (!rel_parent && !is_wanted_top_level(name, is_dir)) {
-    ++ctx->result->skipped_top_level;
+    ++ctx->notes.skipped_top_level;
     return IMPORT_OK;
   }
   try {

@@ -3,6 +3,8 @@
 #include "import.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
@@ -25,6 +27,17 @@
 #include "xdvdfs.h"
 
 namespace {
+
+// Formats the failure explanation into result->message (cut at 767 bytes).
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void set_import_error(import_result* result, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(result->message, sizeof result->message, format, args);
+  va_end(args);
+}
 
 // The folder whose volume the output lands on: the output (`full`, its absolute path) or its
 // nearest existing ancestor; empty when there is none.
@@ -51,7 +64,7 @@ std::string nearest_existing_folder(const std::string& full) {
 // frees nothing meanwhile. Where the free space cannot be learnt, the write errors still tell.
 // `full` is the output's absolute path, `volume` its nearest existing folder.
 int check_free_space(const std::vector<import_entry>& entries, size_t xbe_index, const char* out,
-                     const std::string& full, const std::string& volume, import_result* result) {
+                     const std::string& full, const std::string& volume, std::string* message) {
   uint64_t free_bytes = 0;
   if (volume.empty() || free_space(volume.c_str(), &free_bytes) != 0) return IMPORT_OK;
   // An output folder still to be made holds no old file: no need to look for each.
@@ -69,9 +82,9 @@ int check_free_space(const std::vector<import_entry>& entries, size_t xbe_index,
   }
   needed += largest;
   if (needed <= free_bytes) return IMPORT_OK;
-  set_import_error(
-      result, "not enough free space in %s: the import needs %.1f MB more, %.1f MB are free", out,
-      static_cast<double>(needed) / 1048576.0, static_cast<double>(free_bytes) / 1048576.0);
+  set_error(message, "not enough free space in %s: the import needs %.1f MB more, %.1f MB are free",
+            out, static_cast<double>(needed) / 1048576.0,
+            static_cast<double>(free_bytes) / 1048576.0);
   return IMPORT_ERR_OUTPUT_IO;
 }
 
@@ -88,7 +101,8 @@ void copy_whole_characters(char* out, size_t size, const std::string& text) {
 // its volume. A ZIP archive's first reading reports to the job's progress (with a null path)
 // and stops at its cancel flag. *has_default_xex tells whether its top level holds an Xbox
 // 360 executable.
-int list_image(import_context* ctx, copy_job* job, const char* source, bool* has_default_xex) {
+int list_image(import_context* ctx, copy_job* job, const char* source, import_result* result,
+               bool* has_default_xex) {
   image_open_options options;
   options.cancel = job->cancel;
   if (job->progress) {
@@ -101,14 +115,12 @@ int list_image(import_context* ctx, copy_job* job, const char* source, bool* has
   std::string message;
   const int status = open_image_reader(source, &ctx->image, &message, options);
   if (status != IMPORT_OK) {
-    if (!message.empty()) set_import_error(ctx->result, "%s", message.c_str());
+    if (!message.empty()) ctx->notes.message = message;
     return status;
   }
-  ctx->result->image_parts = static_cast<uint32_t>(ctx->image->part_count());
-  std::snprintf(ctx->result->image_format, sizeof ctx->result->image_format, "%s",
-                ctx->image->format());
-  copy_whole_characters(ctx->result->image_entry, sizeof ctx->result->image_entry,
-                        ctx->image->entry_name());
+  result->image_parts = static_cast<uint32_t>(ctx->image->part_count());
+  std::snprintf(result->image_format, sizeof result->image_format, "%s", ctx->image->format());
+  copy_whole_characters(result->image_entry, sizeof result->image_entry, ctx->image->entry_name());
   // Players pick the wrong part of a split image: no volume starts there.
   std::string hint = first_part_of(source);
   if (!hint.empty()) hint = "This is a later part of a split image: choose " + hint + " instead.";
@@ -137,6 +149,7 @@ std::string file_lines(const std::vector<std::string>& lines, size_t head, size_
 // threads end before the executable's ".part" is deleted, and the lock goes last.
 struct writer {
   import_context* ctx;
+  import_result* result;
   copy_job* job;
   const char* out;
   import_plan plan;
@@ -151,23 +164,20 @@ struct writer {
 
 // Lists the source into ctx->entries. *has_default_xex tells whether an image's top level
 // holds an Xbox 360 executable.
-int list_source(import_context* ctx, copy_job* job, const char* source, bool* has_default_xex) {
-  int status;
-  if (path_kind(source, nullptr) == PATH_FOLDER) {
-    ctx->result->is_disc_image = 0;
-    status = folder_list(ctx, source);
-  } else {
-    status = list_image(ctx, job, source, has_default_xex);
-  }
+int list_source(import_context* ctx, copy_job* job, const char* source, import_result* result,
+                bool* has_default_xex) {
+  const int status = path_kind(source, nullptr) == PATH_FOLDER
+                         ? folder_list(ctx, source)
+                         : list_image(ctx, job, source, result, has_default_xex);
   return status == IMPORT_OK ? refuse_case_twins(ctx) : status;
 }
 
 // Checks the output's room, makes the output folder and takes its lock, before any file.
 int prepare_output(writer& w) {
-  import_result* result = w.ctx->result;
+  std::string* why = &w.ctx->notes.message;
   const std::string full = full_path_utf8(w.out);
   const std::string existing = nearest_existing_folder(full);
-  int status = check_free_space(w.plan.entries, w.plan.xbe, w.out, full, existing, result);
+  int status = check_free_space(w.plan.entries, w.plan.xbe, w.out, full, existing, why);
   if (status != IMPORT_OK) return status;
   for (std::string p = full; !p.empty() && p != existing;) {
     w.touched_folders.push_back(p);
@@ -177,7 +187,7 @@ int prepare_output(writer& w) {
   }
   if (!existing.empty()) w.touched_folders.push_back(existing);
   if (make_dirs(w.out) != 0) {
-    set_import_error(result, "cannot create output folder %s", w.out);
+    set_error(why, "cannot create output folder %s", w.out);
     return IMPORT_ERR_OUTPUT_IO;
   }
   // Held until every file is in place: two imports into one folder would share the ".part"
@@ -185,11 +195,11 @@ int prepare_output(writer& w) {
   const std::string lock_path = join_out_path(w.out, IMPORT_LOCK_NAME);
   const int locked = w.lock.lock(lock_path.c_str());
   if (locked == 1) {
-    set_import_error(result, "another import is writing into %s", w.out);
+    set_error(why, "another import is writing into %s", w.out);
     return IMPORT_ERR_OUTPUT_IO;
   }
   if (locked != 0) {
-    set_import_error(result, "cannot create %s", lock_path.c_str());
+    set_error(why, "cannot create %s", lock_path.c_str());
     return IMPORT_ERR_OUTPUT_IO;
   }
   w.job->buffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK]);
@@ -203,12 +213,13 @@ int prepare_output(writer& w) {
 // Only once it has shown that this is the supported build at all are the source's missing and
 // short files said.
 int write_executable(writer& w) {
-  import_result* result = w.ctx->result;
+  import_result* result = w.result;
+  std::string* why = &w.ctx->notes.message;
   const import_entry& xbe = w.plan.entries[w.plan.xbe];
   sha256_ctx hash;
   sha256_init(&hash);
   std::string part_path;
-  int status = copy_entry(xbe, w.ctx->image.get(), w.xbe_target.c_str(), w.job, result, &hash,
+  int status = copy_entry(xbe, w.ctx->image.get(), w.xbe_target.c_str(), w.job, why, &hash,
                           PART_KEEP, &part_path);
   if (status != IMPORT_OK) return status;
   w.xbe_part = std::move(part_path);
@@ -226,15 +237,14 @@ int write_executable(writer& w) {
     } else {
       const std::string what = xbe_describe_file(w.xbe_part.path().c_str());
       w.xbe_part.discard();
-      set_import_error(result,
-                       "default.xbe is not the supported Quillmoor build.\n"
-                       "  got      %s\n"
-                       "  expected %s\n"
-                       "No game files were written and nothing in the output folder was "
-                       "removed.\n"
-                       "Use an unmodified dump of the retail Quillmoor disc.%s%s",
-                       result->xbe_sha_hex, SUPPORTED_XBE_SHA256, what.empty() ? "" : "\n",
-                       what.c_str());
+      set_error(why,
+                "default.xbe is not the supported Quillmoor build.\n"
+                "  got      %s\n"
+                "  expected %s\n"
+                "No game files were written and nothing in the output folder was "
+                "removed.\n"
+                "Use an unmodified dump of the retail Quillmoor disc.%s%s",
+                result->xbe_sha_hex, SUPPORTED_XBE_SHA256, what.empty() ? "" : "\n", what.c_str());
       return IMPORT_ERR_WRONG_BUILD;
     }
   }
@@ -247,8 +257,8 @@ int write_executable(writer& w) {
     const char last[] =
         "Copy the disc again (an FTP copy can cut files short or skip them), or import its disc "
         "image instead.";
-    set_import_error(result, "%s%s%s", head.c_str(),
-                     file_lines(plan.problems, head.size(), sizeof last).c_str(), last);
+    set_error(why, "%s%s%s", head.c_str(),
+              file_lines(plan.problems, head.size(), sizeof last).c_str(), last);
     return IMPORT_ERR_DAMAGED;
   }
   result->files_copied = 1;
@@ -262,7 +272,8 @@ int write_executable(writer& w) {
 
 // Every other entry in the plan's order, each file handed to the finisher once written.
 int write_files(writer& w) {
-  import_result* result = w.ctx->result;
+  import_result* result = w.result;
+  std::string* why = &w.ctx->notes.message;
   const import_plan& plan = w.plan;
   // A folder's files are opened, and its small ones read into memory, a little ahead of the
   // copy.
@@ -280,19 +291,19 @@ int write_files(writer& w) {
   int status;
   for (size_t k = 0; k < plan.order.size(); ++k) {
     unique_file opened(ahead.at(k));
-    if ((status = check_cancel(w.job, result)) != IMPORT_OK) return status;
+    if ((status = check_cancel(w.job, why)) != IMPORT_OK) return status;
     const import_entry& e = plan.entries[plan.order[k]];
     const std::string target = join_out_path(w.out, e.rel_path.c_str());
     if (e.is_dir) {
       if (make_dir(target.c_str()) != 0) {
-        set_import_error(result, "cannot create folder %s", target.c_str());
+        set_error(why, "cannot create folder %s", target.c_str());
         return IMPORT_ERR_OUTPUT_IO;
       }
       w.touched_folders.push_back(target);
       ++result->folders_created;
       continue;
     }
-    status = copy_entry(e, w.ctx->image.get(), target.c_str(), w.job, result, nullptr, PART_RENAME,
+    status = copy_entry(e, w.ctx->image.get(), target.c_str(), w.job, why, nullptr, PART_RENAME,
                         nullptr, opened.release());
     if (status != IMPORT_OK) return status;
     w.finish.add(target, e.rel_path, e.size, plan.expected[plan.order[k]]);
@@ -308,7 +319,8 @@ int write_files(writer& w) {
 // reports success. The finishing thread has been at it since the first file; on a slow
 // stick this wait is where the time goes, so it is shown, and a cancel still counts.
 int finish_import(writer& w) {
-  import_result* result = w.ctx->result;
+  import_result* result = w.result;
+  std::string* why = &w.ctx->notes.message;
   copy_job* job = w.job;
   if (job->progress) job->progress(job->done, job->total, IMPORT_FINISHING, job->user);
   // While the finishing thread still hashes the last files, what is written so far goes to
@@ -316,10 +328,8 @@ int finish_import(writer& w) {
   w.finish.add_folders(w.touched_folders);
   std::vector<std::string> damaged;
   uint32_t verified = 0;
-  std::string why;
-  int status = w.finish.wait(&damaged, &verified, &why);
-  if (status == IMPORT_ERR_OUTPUT_IO) set_import_error(result, "%s", why.c_str());
-  if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, result);
+  int status = w.finish.wait(&damaged, &verified, why);
+  if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, why);
   if (status != IMPORT_OK) return status;
   result->files_verified += verified;
   if (!damaged.empty()) {
@@ -330,23 +340,23 @@ int finish_import(writer& w) {
         " file(s) differ from the retail disc (unreadable sectors copied as zeros, or a "
         "modified copy):\n";
     const char last[] = "Copy the disc again or use another dump.";
-    set_import_error(result, "%s%s%s", head.c_str(),
-                     file_lines(damaged, head.size(), sizeof last).c_str(), last);
+    set_error(why, "%s%s%s", head.c_str(), file_lines(damaged, head.size(), sizeof last).c_str(),
+              last);
     return IMPORT_ERR_DAMAGED;
   }
   // A cancel that came with the last chunk still keeps the executable from its name.
-  if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
+  if ((status = check_cancel(job, why)) != IMPORT_OK) return status;
   // A part of the image that grew or shrank meanwhile (still being copied from the console,
   // say) may have given some files bytes of another version of it.
   std::string changed;
   if (w.ctx->image && w.ctx->image->check_unchanged(&changed) != IMPORT_OK) {
-    set_import_error(result, "%s", changed.c_str());
+    set_error(why, "%s", changed.c_str());
     return IMPORT_ERR_SOURCE_IO;
   }
-  if ((status = check_cancel(job, result)) != IMPORT_OK) return status;
+  if ((status = check_cancel(job, why)) != IMPORT_OK) return status;
   const char* part = w.xbe_part.path().c_str();
   if (rename_replace_durable(part, w.xbe_target.c_str()) != 0) {
-    set_import_error(result, "cannot rename %s to %s", part, w.xbe_target.c_str());
+    set_error(why, "cannot rename %s to %s", part, w.xbe_target.c_str());
     return IMPORT_ERR_OUTPUT_IO;  // the guard deletes the ".part"
   }
   w.xbe_part.release();
@@ -355,7 +365,7 @@ int finish_import(writer& w) {
   if (sha256_file(w.xbe_target.c_str(), digest) == 0) digest_to_hex(digest, hex);
   if (std::strcmp(hex, SUPPORTED_XBE_SHA256) != 0) {
     result->xbe_sha_ok = 0;
-    set_import_error(result, "default.xbe on disk does not verify after copying (disk error?)");
+    set_error(why, "default.xbe on disk does not verify after copying (disk error?)");
     return IMPORT_ERR_WRONG_BUILD;
   }
   result->xbe_sha_ok = 1;
@@ -365,24 +375,24 @@ int finish_import(writer& w) {
 // Steps after the first checks: list, plan, then write the executable, the other files and the
 // finish. `ctx`, `job` and every file they hold are released by their owners in import_game
 // whatever happens here.
-int import_into(import_context* ctx, copy_job* job, const char* source, const char* out) {
-  import_result* result = ctx->result;
+int import_into(import_context* ctx, copy_job* job, const char* source, const char* out,
+                import_result* result) {
   bool has_default_xex = false;
-  int status = list_source(ctx, job, source, &has_default_xex);
+  int status = list_source(ctx, job, source, result, &has_default_xex);
   if (status != IMPORT_OK) return status;
   // With the disc's list, every file is checked against it: what is missing or cut short is
   // known now, and said once default.xbe has shown that this is the supported build at all.
   const manifest_list list = disc_manifest();
-  writer w{ctx, job, out, plan_import(std::move(ctx->entries), list), {}, {}, {}, {}, {}};
+  writer w{ctx, result, job, out, plan_import(std::move(ctx->entries), list), {}, {}, {}, {}, {}};
   job->checked_by_list = list.count > 0;
   job->total = w.plan.total;
   result->extra_files_skipped = w.plan.extras;
   std::snprintf(result->extra_files_named, sizeof result->extra_files_named, "%s",
                 w.plan.extras_named.c_str());
   if (!w.plan.have_xbe) {
-    set_import_error(
-        result, "no default.xbe found in %s - is this a Quillmoor disc or game folder?%s%s", source,
-        has_default_xex ? "\n" : "", has_default_xex ? XBOX_360_DISC_LINE : "");
+    set_error(&ctx->notes.message,
+              "no default.xbe found in %s - is this a Quillmoor disc or game folder?%s%s", source,
+              has_default_xex ? "\n" : "", has_default_xex ? XBOX_360_DISC_LINE : "");
     return IMPORT_ERR_NO_XBE;
   }
   if ((status = prepare_output(w)) != IMPORT_OK) return status;
@@ -473,12 +483,17 @@ int import_game_cancellable(const char* source, const char* out, progress_fn pro
     // Owned here, so the entry list, the image stream and the copy buffer are released on
     // every return, an exception included.
     import_context ctx;
-    ctx.result = result;
     copy_job job;
     job.progress = progress;
     job.user = user;
     job.cancel = cancel;
-    return import_into(&ctx, &job, source, out);
+    const int status = import_into(&ctx, &job, source, out, result);
+    // What the steps told: the one place the caller's record gets it.
+    set_import_error(result, "%s", ctx.notes.message.c_str());
+    result->skipped_top_level = ctx.notes.skipped_top_level;
+    result->is_disc_image = ctx.notes.is_disc_image;
+    result->partition_offset = ctx.notes.partition_offset;
+    return status;
   } catch (...) {
     // Only allocation can throw in here; whatever it was, the caller gets a status.
     result->message[0] = '\0';

@@ -77,6 +77,7 @@ TEST(Import, FirstChecksInOrder) {
   std::string upper = src;
   for (size_t i = upper.size() - 3; i < upper.size(); ++i)
     upper[i] = static_cast<char>(std::toupper(upper[i]));
+  const std::string long_missing(2000, 'x');
   struct {
     const char* source;
     const char* out;
@@ -92,6 +93,9 @@ TEST(Import, FirstChecksInOrder) {
       {"nowhere/at/all", "..", IMPORT_ERR_BAD_OUTPUT,
        "refusing output path \"..\": it is empty, a drive/filesystem root or \".\"/\"..\""},
       {"nowhere/at/all", "out", IMPORT_ERR_SOURCE_IO, "source not found: nowhere/at/all"},
+      // A message is cut to the record's 767 bytes.
+      {long_missing.c_str(), "out", IMPORT_ERR_SOURCE_IO,
+       ("source not found: " + long_missing).substr(0, 767)},
       {src.c_str(), src.c_str(), IMPORT_ERR_BAD_OUTPUT, "output folder is the source folder"},
       {src.c_str(), upper.c_str(), IMPORT_ERR_BAD_OUTPUT, "output folder is the source folder"},
   };

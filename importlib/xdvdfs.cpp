@@ -59,7 +59,7 @@ struct walk {
 const char* folder_label(const char* dir_rel) { return dir_rel ? dir_rel : "(root)"; }
 
 int damaged_tree(walk& w, const char* dir_rel) {
-  set_import_error(w.ctx->result, "damaged directory tree in %s", folder_label(dir_rel));
+  set_error(&w.ctx->notes.message, "damaged directory tree in %s", folder_label(dir_rel));
   return IMPORT_ERR_DAMAGED;
 }
 
@@ -83,7 +83,7 @@ int read_image(walk& w, uint64_t position, void* buffer, uint64_t length, bool* 
   std::string message;
   const int status = w.image.read(position, buffer, static_cast<size_t>(length), &message);
   if (status == IMPORT_OK || message.empty()) return status;
-  set_import_error(w.ctx->result, "%s", message.c_str());
+  set_error(&w.ctx->notes.message, "%s", message.c_str());
   *worded = true;
   return status;
 }
@@ -123,9 +123,7 @@ int find_volume(walk& w, uint32_t* root_sector, uint32_t* root_size) {
 }  // namespace
 
 int xdvdfs_find_executable(byte_reader& image, uint64_t* offset, uint64_t* size) {
-  import_result result{};
   import_context ctx;
-  ctx.result = &result;
   walk w{&ctx, image, 0, {}, false, true, 0, 0, false};
   uint32_t sector = 0, table = 0;
   int status = find_volume(w, &sector, &table);
@@ -143,8 +141,8 @@ int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
   uint32_t sector = 0, table = 0;
   const int found = find_volume(w, &sector, &table);
   if (found == IMPORT_OK) {
-    ctx->result->is_disc_image = 1;
-    ctx->result->partition_offset = w.partition_base;
+    ctx->notes.is_disc_image = 1;
+    ctx->notes.partition_offset = w.partition_base;
     const int status = xdvdfs_walk_dir(w, sector, table, nullptr, 0);
     if (has_default_xex) *has_default_xex = w.saw_default_xex;
     return status;
@@ -162,10 +160,10 @@ int xdvdfs_list(import_context* ctx, byte_reader& image, const char* name,
       hint = format_hint_line(head, head_len);
   } catch (const std::bad_alloc&) {
   }
-  set_import_error(ctx->result,
-                   "%s is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, "
-                   "0xFD90000 or 0x2080000)%s%s",
-                   name, hint.empty() ? "" : "\n", hint.c_str());
+  set_error(&ctx->notes.message,
+            "%s is not an Xbox disc image (no XDVDFS volume at offsets 0, 0x18300000, "
+            "0xFD90000 or 0x2080000)%s%s",
+            name, hint.empty() ? "" : "\n", hint.c_str());
   return IMPORT_ERR_DAMAGED;
 }
 
@@ -174,18 +172,18 @@ namespace {
 int xdvdfs_walk_dir(walk& w, uint32_t sector, uint32_t size, const char* dir_rel, int depth) {
   import_context* ctx = w.ctx;
   if (depth > MAX_TREE_DEPTH) {
-    set_import_error(ctx->result, "directory tree too deep (damaged image?)");
+    set_error(&ctx->notes.message, "directory tree too deep (damaged image?)");
     return IMPORT_ERR_DAMAGED;
   }
   if (size == 0) return IMPORT_OK;
   if (size > MAX_TABLE_SIZE) {
-    set_import_error(ctx->result, "directory table too large (damaged image?)");
+    set_error(&ctx->notes.message, "directory table too large (damaged image?)");
     return IMPORT_ERR_DAMAGED;
   }
   const uint64_t position = w.partition_base + uint64_t{sector} * SECTOR;
   auto unreadable = [&]() -> int {
-    set_import_error(ctx->result, "cannot read directory table at sector %u (truncated image?)",
-                     static_cast<unsigned>(sector));
+    set_error(&ctx->notes.message, "cannot read directory table at sector %u (truncated image?)",
+              static_cast<unsigned>(sector));
     return IMPORT_ERR_DAMAGED;
   };
   // Bounds first: a damaged size must not cost 64 MiB of memory before the read fails.
@@ -227,7 +225,7 @@ int xdvdfs_walk_dir(walk& w, uint32_t sector, uint32_t size, const char* dir_rel
         if (at + 14 > kept || visited[current]) return damaged_tree(w, dir_rel);
         visited[current] = 1;
         if (at + 14 + t[at + 13] > kept) {
-          set_import_error(ctx->result, "damaged directory entry in %s", folder_label(dir_rel));
+          set_error(&ctx->notes.message, "damaged directory entry in %s", folder_label(dir_rel));
           return IMPORT_ERR_DAMAGED;
         }
         stack[top++] = static_cast<uint16_t>(current);
@@ -260,11 +258,11 @@ int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int de
 
   const name_verdict verdict = judge_name(raw, len);
   if (verdict != NAME_SAFE) {
-    set_import_error(ctx->result, "unsafe name in image: \"%s%s%s\" %s - refusing the whole image",
-                     parent, slash, printable_name(raw, len).c_str(),
-                     verdict == NAME_ESCAPES
-                         ? "(contains \"..\", \"/\", \"\\\", \":\" or control characters)"
-                         : "(a name Windows cannot hold)");
+    set_error(&ctx->notes.message, "unsafe name in image: \"%s%s%s\" %s - refusing the whole image",
+              parent, slash, printable_name(raw, len).c_str(),
+              verdict == NAME_ESCAPES
+                  ? "(contains \"..\", \"/\", \"\\\", \":\" or control characters)"
+                  : "(a name Windows cannot hold)");
     return IMPORT_ERR_UNSAFE_NAME;
   }
   // Names on real discs are Windows-1252 ("R\xFCf" for "Rüf"): the game looks its files up
@@ -283,7 +281,7 @@ int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int de
     return IMPORT_OK;
   }
   if (!dir_rel && !is_wanted_top_level(name.c_str(), is_dir)) {
-    ++ctx->result->skipped_top_level;
+    ++ctx->notes.skipped_top_level;
     return IMPORT_OK;  // never read: damage inside unwanted folders does not matter
   }
   if (is_dir) {
@@ -299,8 +297,8 @@ int xdvdfs_take_dirent(walk& w, const uint8_t* node, const char* dir_rel, int de
   }
   const uint64_t position = w.partition_base + uint64_t{sector} * SECTOR;
   if (size != 0 && (position > w.image.size() || size > w.image.size() - position)) {
-    set_import_error(ctx->result, "image is truncated: %s%s%s lies past the end of the file",
-                     parent, slash, name.c_str());
+    set_error(&ctx->notes.message, "image is truncated: %s%s%s lies past the end of the file",
+              parent, slash, name.c_str());
     return IMPORT_ERR_DAMAGED;
   }
   return entry_list_add(ctx, dir_rel, name.data(), name.size(),

@@ -9,7 +9,7 @@
 class byte_reader;
 struct import_context;
 
-// Finds the volume in `image`, records it in ctx->result (is_disc_image, partition_offset)
+// Finds the volume in `image`, records it in ctx->notes (is_disc_image, partition_offset)
 // and lists the wanted part of its tree into ctx->entries. `name` names the image in
 // messages. Where no volume is found, the message ends with `not_found_hint` when one is
 // given, else with what the image's first bytes look like. *has_default_xex (may be null)

@@ -330,9 +330,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "list" && argc == 3) {
-    import_result result{};
     import_context ctx;
-    ctx.result = &result;
     std::string message;
     int status = open_image_reader(argv[2], &ctx.image, &message);
     if (status != 0) {
@@ -341,7 +339,7 @@ int main(int argc, char** argv) {
     }
     status = xdvdfs_list(&ctx, *ctx.image, argv[2], "", nullptr);
     if (status != 0) {
-      std::fprintf(stderr, "qmbench: error %d: %s\n", status, result.message);
+      std::fprintf(stderr, "qmbench: error %d: %s\n", status, ctx.notes.message.c_str());
       return 1;
     }
     std::printf("%zu\n", ctx.entries.size());

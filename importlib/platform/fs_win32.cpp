@@ -263,10 +263,11 @@ int list_dir_raw(const char* dir, dir_callback cb, void* state) {
     std::string name = wide_to_utf8(fd.cFileName);
     if (name.empty()) continue;  // not representable: skipped, as for any unreadable name
     int is_dir = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
-    // Only these two tags make a link: a cloud file's folder (OneDrive) is a reparse point too.
+    // Only these tags make a link: a cloud file's folder (OneDrive) is a reparse point too.
+    // Wine shows a Unix link as a reparse point with no tag (wine 8).
+    const DWORD tag = fd.dwReserved0;
     if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        (fd.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
-         fd.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT) &&
+        (tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == 0) &&
         (is_dir || path_kind((std::string(dir) + '\\' + name).c_str(), nullptr) == PATH_FOLDER))
       is_dir = LIST_FOLDER_LINK;
     int status = cb(state, name.c_str(), is_dir);

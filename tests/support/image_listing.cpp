@@ -8,13 +8,13 @@
 listing list_path(const std::string& path) {
   listing out;
   import_context ctx;
-  ctx.result = &out.result;
   std::string message;
   out.status = open_image_reader(path.c_str(), &ctx.image, &message);
   if (out.status == IMPORT_OK)
     out.status = xdvdfs_list(&ctx, *ctx.image, path.c_str(), "", nullptr);
   else
-    set_import_error(&out.result, "%s", message.c_str());
+    ctx.notes.message = message;
+  out.result = std::move(ctx.notes);
   out.entries = std::move(ctx.entries);
   return out;
 }

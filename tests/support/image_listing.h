@@ -9,7 +9,7 @@
 
 struct listing {
   int status = 0;
-  import_result result{};
+  import_notes result{};
   std::vector<import_entry> entries;
   std::string message() const { return result.message; }
 };

@@ -47,6 +47,10 @@ void exec_program(const std::string& exe, const std::vector<std::string>& args) 
   _exit(127);
 }
 
+bool make_link(const std::string& folder, const std::string& name, const std::string& target) {
+  return symlink(target.c_str(), (folder + "/" + name).c_str()) == 0;
+}
+
 process_output run_process_prepared(const std::string& exe, const std::vector<std::string>& args,
                                     const std::function<void()>& in_child,
                                     const std::function<void(int pid)>& while_running) {

@@ -1,6 +1,7 @@
 // Temporary folders, tree removal and child processes on Windows (and under wine).
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "fs.h"
@@ -64,11 +65,17 @@ temp_dir::~temp_dir() { remove_tree(path_); }
 void remove_tree(const std::string& path) {
   if (path_kind(path.c_str(), nullptr) == PATH_FOLDER) {
     std::vector<std::string> children;
-    list_dir(path.c_str(), [&](const char* name, int) {
-      children.push_back(join_out_path(path.c_str(), name));
+    std::vector<std::string> links;
+    list_dir(path.c_str(), [&](const char* name, int is_dir) {
+      (is_dir == LIST_FOLDER_LINK ? links : children).push_back(join_out_path(path.c_str(), name));
       return 0;
     });
     for (const std::string& c : children) remove_tree(c);
+    // A link goes, never what it leads to (a link to its own folder would never end).
+    for (const std::string& l : links) {
+      const std::wstring w = utf8_to_wide(l.c_str());
+      if (!RemoveDirectoryW(w.c_str())) DeleteFileW(w.c_str());
+    }
     RemoveDirectoryW(utf8_to_wide(path.c_str()).c_str());
   } else {
     std::wstring w = utf8_to_wide(path.c_str());
@@ -83,6 +90,33 @@ std::string exe_dir() {
   if (n == 0) std::abort();
   buf.resize(n);
   return wide_to_utf8(buf.substr(0, buf.find_last_of(L"\\/")).c_str());
+}
+
+bool make_link(const std::string& folder, const std::string& name, const std::string& target) {
+  const std::string link = join_out_path(folder.c_str(), name.c_str());
+  std::wstring w_target = utf8_to_wide(target.c_str());
+  for (wchar_t& c : w_target)
+    if (c == L'/') c = L'\\';
+  if (CreateSymbolicLinkW(utf8_to_wide(link.c_str()).c_str(), w_target.c_str(),
+                          SYMBOLIC_LINK_FLAG_DIRECTORY) &&
+      path_kind(link.c_str(), nullptr) != PATH_NONE)
+    return true;
+  std::wstring cmd = L"ln -s " + quote_arg(utf8_to_wide(target.c_str())) + L" " +
+                     quote_arg(utf8_to_wide(name.c_str()));
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(L"Z:\\bin\\ln", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      utf8_to_wide(folder.c_str()).c_str(), &si, &pi))
+    return false;
+  kernel_handle process(pi.hProcess), thread(pi.hThread);
+  WaitForSingleObject(pi.hProcess, 10000);
+  std::vector<std::string> names;
+  list_dir(folder.c_str(), [&](const char* n, int) {
+    names.emplace_back(n);
+    return 0;
+  });
+  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 process_output run_process(const std::string& exe, const std::vector<std::string>& args) {

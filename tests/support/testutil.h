@@ -45,6 +45,12 @@ std::string sibling_exe(const std::string& base);
 // One of the sample tools ("mkdisc"), built in the tools folder beside the tests' folder.
 std::string tool_exe(const std::string& base);
 
+// Makes `name` in the folder `folder` a symbolic link to `target` (a path relative to
+// `folder`, or absolute, in the system's own spelling). Under wine, whose CreateSymbolicLinkW
+// makes nothing, with the Unix ln on drive Z:, as a player's links come about there. False
+// when no link was made.
+bool make_link(const std::string& folder, const std::string& name, const std::string& target);
+
 struct process_output {
   int exit_code = -1;
   std::string out;  // standard output
