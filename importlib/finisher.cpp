@@ -2,42 +2,21 @@
 
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "fs.h"
 #include "import.h"
 #include "manifest.h"
 #include "sha256.h"
 
-finisher::~finisher() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    closing_ = flusher_closing_ = true;
-    flush_asked_ = false;
-    queue_.clear();
-  }
-  wake_.notify_all();
-  flush_wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
-  if (flusher_.joinable()) flusher_.join();
-}
-
 void finisher::start(const std::atomic<int>* cancel, const char* out) {
   cancel_ = cancel;
-  try {
-    thread_ = std::thread([this] { run(); });
-    threaded_ = true;
-  } catch (const std::system_error&) {
-    threaded_ = false;  // hashed on the importing thread instead: slower, still checked
-  }
+  // Without a thread, files are hashed on the importing thread instead: slower, still checked.
+  verifier_.start(1);
   uint64_t volume = 0;
   if (!out || !volume_sync_reaches(out, &volume)) return;
   out_ = out;
-  try {
-    flusher_ = std::thread([this] { run_flushes(); });
-  } catch (const std::system_error&) {
-    // Everything is flushed at the end instead.
-  }
+  // Without it, everything is flushed at the end instead.
+  flusher_.start(1);
 }
 
 namespace {
@@ -58,46 +37,50 @@ constexpr uint64_t FLUSH_EVERY = 16u << 20;
 
 void finisher::add(const std::string& path, const std::string& rel_path, uint64_t size,
                    const manifest_file* expected) {
-  job j{path, rel_path, expected, false};
-  bool wake = false;
+  bool wake;
   {
     std::lock_guard<std::mutex> lock(mu_);
     unflushed_bytes_ += size;
     if (unflushed_bytes_ >= FLUSH_EVERY) ask_flush();
-    if (threaded_) {
-      queue_.push_back(std::move(j));
-      queued_bytes_ += size;
-      wake = queued_bytes_ >= WAKE_BYTES || queue_.size() >= WAKE_FILES;
-      if (wake) queued_bytes_ = 0;
-    }
+    queued_bytes_ += size;
+    wake = queued_bytes_ >= WAKE_BYTES || ++queued_files_ >= WAKE_FILES;
+    if (wake) queued_bytes_ = queued_files_ = 0;
   }
-  if (!threaded_) check(j);
-  if (wake) wake_.notify_one();
+  queue_check({path, rel_path, expected, false}, wake);
+}
+
+void finisher::queue_check(job j, bool wake) {
+  verifier_.push(
+      [this, j = std::move(j)] {
+        if (cancel_ && cancel_->load() != 0) return;  // drained without hashing
+        try {
+          check(j);
+        } catch (const std::bad_alloc&) {
+          std::lock_guard<std::mutex> lock(mu_);
+          if (failure_.empty()) failure_ = "cannot read back " + j.path + " (out of memory)";
+        }
+      },
+      wake);
 }
 
 void finisher::ask_flush() {
   unflushed_bytes_ = 0;
-  if (!flusher_.joinable()) return;
   // A flush asked for while one runs is made once that one ends: it may have missed the latest
   // files.
-  flush_asked_ = true;
-  flush_wake_.notify_one();
-}
-
-void finisher::run_flushes() {
-  std::unique_lock<std::mutex> lock(mu_);
-  for (;;) {
-    flush_wake_.wait(lock, [this] { return flush_asked_ || flusher_closing_; });
-    if (!flush_asked_) return;
-    flush_asked_ = false;
-    if (cancel_ && cancel_->load() != 0) continue;
-    lock.unlock();
+  if (!flusher_.threaded() || flush_queued_) return;
+  flush_queued_ = true;
+  flusher_.push([this] {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      flush_queued_ = false;
+    }
+    if (cancel_ && cancel_->load() != 0) return;
     // Each flush reports a write error once, to whoever asks first: checked every time.
     const bool flushed = sync_volume(out_.c_str()) == 0;
-    lock.lock();
+    std::lock_guard<std::mutex> lock(mu_);
     if (!flushed && failure_.empty())
       failure_ = "cannot flush " + out_ + " to the disk (disk error?)";
-  }
+  });
 }
 
 void finisher::add_folders(const std::vector<std::string>& paths) {
@@ -105,36 +88,8 @@ void finisher::add_folders(const std::vector<std::string>& paths) {
     std::lock_guard<std::mutex> lock(mu_);
     ask_flush();
   }
-  for (const std::string& path : paths) {
-    job j{path, path, nullptr, true};
-    if (!threaded_) {
-      check(j);
-      continue;
-    }
-    std::lock_guard<std::mutex> lock(mu_);
-    queue_.push_back(std::move(j));
-  }
-  wake_.notify_one();
-}
-
-void finisher::run() {
-  for (;;) {
-    job j;
-    {
-      std::unique_lock<std::mutex> lock(mu_);
-      wake_.wait(lock, [this] { return closing_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      j = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    if (cancel_ && cancel_->load() != 0) continue;  // drained without hashing
-    try {
-      check(j);
-    } catch (const std::bad_alloc&) {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (failure_.empty()) failure_ = "cannot read back " + j.path + " (out of memory)";
-    }
-  }
+  for (const std::string& path : paths) queue_check({path, path, nullptr, true}, false);
+  verifier_.wake();
 }
 
 void finisher::check(const job& j) {
@@ -178,18 +133,8 @@ bool finisher::volume_reaches(const job& j, uint64_t* volume) {
 }
 
 int finisher::wait(std::vector<std::string>* damaged, uint32_t* verified, std::string* message) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    closing_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    flusher_closing_ = true;
-  }
-  flush_wake_.notify_all();
-  if (flusher_.joinable()) flusher_.join();
+  verifier_.drain();
+  flusher_.drain();
   if (cancel_ && cancel_->load() != 0) return IMPORT_ERR_CANCELLED;
   for (const auto& [volume, path] : volumes_) {
     if (failure_.empty() && sync_volume(path.c_str()) != 0)

@@ -10,28 +10,27 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "work_queue.h"
 
 struct manifest_file;
 
 class finisher {
  public:
   finisher() = default;
-  ~finisher();
+  ~finisher() = default;
   finisher(const finisher&) = delete;
   finisher& operator=(const finisher&) = delete;
 
-  // Starts the thread, which stops early once `*cancel` (may be null) is set. Where no thread
-  // can be started, files are finished as they are added instead. Where one flush of its
-  // volume reaches the output folder `out`, the flushing thread too.
+  // Starts the verifier, which skips what is left once `*cancel` (may be null) is set. Where no
+  // thread can be started, files are finished as they are added instead. Where one flush of
+  // its volume reaches the output folder `out`, the flushing thread too.
   void start(const std::atomic<int>* cancel, const char* out);
 
   // Finishes the file at `path`, `size` bytes written and closed: compares it with `expected`
@@ -57,8 +56,7 @@ class finisher {
     const manifest_file* expected;
     bool folder;
   };
-  void run();
-  void run_flushes();
+  void queue_check(job j, bool wake);
   void ask_flush();          // with mu_ locked
   void check(const job& j);  // with mu_ unlocked; records the outcome under it
   // Whether one flush of its volume makes the file or folder durable; for files asked once
@@ -66,28 +64,24 @@ class finisher {
   bool volume_reaches(const job& j, uint64_t* volume);
 
   std::mutex mu_;
-  std::condition_variable wake_;
-  std::deque<job> queue_;
-  uint64_t queued_bytes_ = 0;  // added since the thread was last woken
-  bool closing_ = false;
-  bool threaded_ = false;
-  std::thread thread_;
+  uint64_t queued_bytes_ = 0;  // added since the verifier was last woken
+  size_t queued_files_ = 0;
   const std::atomic<int>* cancel_ = nullptr;
   std::vector<std::string> damaged_;
   uint32_t verified_ = 0;
   std::string failure_;  // what went wrong with the first file that could not be finished
   std::map<uint64_t, std::string> volumes_;  // flushed as a whole at the end: a path on each
-  // The flushing thread's: the output folder, bytes added since it was last asked to flush,
-  // and whether it is asked to flush, or to end.
+  // The flushes': the output folder, bytes added since it was last asked to flush, and whether
+  // one is queued and not begun.
   std::string out_;
-  std::thread flusher_;
-  std::condition_variable flush_wake_;
   uint64_t unflushed_bytes_ = 0;
-  bool flush_asked_ = false;
-  bool flusher_closing_ = false;
-  // The thread's own: the read buffer, and the folder last asked about and its answer.
+  bool flush_queued_ = false;
+  // The verifier's own: the read buffer, and the folder last asked about and its answer.
   std::unique_ptr<uint8_t[]> buffer_;
   std::string last_folder_;
   bool last_reaches_ = false;
   uint64_t last_volume_ = 0;
+  // Last, so that they end, and their tasks with them, before anything the tasks use.
+  work_queue verifier_;
+  work_queue flusher_;
 };
