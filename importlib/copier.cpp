@@ -6,14 +6,9 @@
 #include "image_reader.h"
 #include "read_ahead.h"
 #include "sha256.h"
+#include "stored_image.h"
 
 namespace {
-
-// Reads exactly `length` bytes: fread stops short only at the end of the file or on an
-// error, and either way the source is not what the listing promised.
-bool read_exact(FILE* f, uint8_t* buffer, size_t length) {
-  return std::fread(buffer, 1, length, f) == length;
-}
 
 // Writes `length` bytes in pieces of at most WRITE_PIECE (see fs.h).
 bool write_pieces(FILE* out, const uint8_t* data, size_t length) {
@@ -35,12 +30,10 @@ int check_cancel(const copy_job* job, std::string* message) {
 
 namespace {
 
-// The bytes of `entry` from the folder file `source` (null for an image's) or `image` into
-// `out` (the ".part" file `part`), feeding `hash` (may be null), with progress. An import
-// status, explained in *message.
-int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FILE* out,
+// The `size` bytes at `base` of `from` into `out` (the ".part" file `part`), feeding `hash`
+// (may be null), with progress. An import status, explained in *message.
+int copy_bytes(const import_entry& entry, image_reader& from, uint64_t base, FILE* out,
                copy_job* job, std::string* message, sha256_ctx* hash, const std::string& part) {
-  const bool from_folder = source != nullptr;
   int status = IMPORT_OK;
   uint8_t* buffer = job->buffer.get();
   // Unhashed files are copied inside the kernel where it can: with the data never passing
@@ -54,16 +47,14 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
     if ((status = check_cancel(job, message)) != IMPORT_OK) break;
     size_t chunk = left < COPY_CHUNK ? static_cast<size_t>(left) : COPY_CHUNK;
     if (in_kernel) {
-      FILE* in = source;
-      uint64_t at = copied, avail = left;
-      if (!from_folder && !image->stored_span(entry.image_offset + copied, &in, &at, &avail))
-        in = nullptr;
-      const uint64_t n =
-          in ? copy_in_kernel(in, at, out, copied, avail < chunk ? avail : chunk) : 0;
+      FILE* in = nullptr;
+      uint64_t at = 0, avail = 0;
+      const uint64_t n = from.stored_span(base + copied, &in, &at, &avail)
+                             ? copy_in_kernel(in, at, out, copied, avail < chunk ? avail : chunk)
+                             : 0;
       if (n == 0) {
         in_kernel = false;
-        if (copied != 0 &&
-            ((from_folder && seek_to(source, copied) != 0) || seek_to(out, copied) != 0)) {
+        if (copied != 0 && seek_to(out, copied) != 0) {
           set_error(message, "read error in %s (truncated source?)", entry.rel_path.c_str());
           status = IMPORT_ERR_SOURCE_IO;
           break;
@@ -73,10 +64,7 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
       chunk = static_cast<size_t>(n);
     } else {
       std::string why;
-      const bool read = from_folder ? read_exact(source, buffer, chunk)
-                                    : (status = image->read(entry.image_offset + copied, buffer,
-                                                            chunk, &why)) == IMPORT_OK;
-      if (!read) {
+      if ((status = from.read(base + copied, buffer, chunk, &why)) != IMPORT_OK) {
         // A block that does not decode is damage, worded by the image, as is a part that
         // cannot be read; a file that ends early is the source's.
         if (status != IMPORT_ERR_DAMAGED) status = IMPORT_ERR_SOURCE_IO;
@@ -106,30 +94,42 @@ int copy_bytes(const import_entry& entry, image_reader* image, FILE* source, FIL
 int copy_entry(const import_entry& entry, image_reader* image, const char* target, copy_job* job,
                std::string* message, sha256_ctx* hash, part_fate fate, std::string* part_out,
                FILE* opened) {
-  unique_file own_source(opened);
+  unique_file own_opened(opened);
   try {
     std::string part = target;
     part += ".part";
 
+    // A folder source's file is read as a one-part image of its own: one way to read a source.
+    std::unique_ptr<stored_image> folder_file;
     const bool from_folder = !entry.source_path.empty();
     if (from_folder) {
-      if (!own_source) {
-        own_source.reset(open_utf8(entry.source_path.c_str(), "rb"));
-        if (!own_source) {
+      unique_file source(std::move(own_opened));
+      if (!source) {
+        source.reset(open_utf8(entry.source_path.c_str(), "rb"));
+        if (!source) {
           set_error(message, "cannot open %s", entry.source_path.c_str());
           return IMPORT_ERR_SOURCE_IO;
         }
         // 4 MiB requests go straight to read(); a stdio buffer would only add a memcpy.
-        std::setvbuf(own_source.get(), nullptr, _IONBF, 0);
+        std::setvbuf(source.get(), nullptr, _IONBF, 0);
       }
       // Read ahead further, as cp asks: a cold file of many MiB then comes in fewer, larger
       // reads. Smaller ones are read ahead of the copy on a thread of its own.
-      if (entry.size >= READ_AHEAD_BELOW) expect_sequential_read(own_source.get());
+      if (entry.size >= READ_AHEAD_BELOW) expect_sequential_read(source.get());
+      // A file that grows after it is listed would be copied short and pass for complete,
+      // unless its digest is checked: then its first bytes are the disc's file or it fails.
+      folder_file.reset(new stored_image);
+      if (folder_file->adopt_file(std::move(source), entry.size, entry.source_path,
+                                  !job->checked_by_list) != 0) {
+        set_error(message, "cannot open %s", entry.source_path.c_str());
+        return IMPORT_ERR_SOURCE_IO;
+      }
     } else if (!image || entry.image_offset > image->size()) {
       set_error(message, "seek failed in image");
       return IMPORT_ERR_SOURCE_IO;
     }
-    FILE* const source = own_source.get();
+    image_reader& from = folder_file ? *folder_file : *image;
+    const uint64_t base = folder_file ? 0 : entry.image_offset;
 
     // Declared before the stream, so that on every way out the file is closed before it is
     // deleted (Windows cannot delete an open file).
@@ -144,16 +144,13 @@ int copy_entry(const import_entry& entry, image_reader* image, const char* targe
 
     if (job->progress) job->progress(job->done, job->total, entry.rel_path.c_str(), job->user);
 
-    int status = copy_bytes(entry, image, source, out.get(), job, message, hash, part);
-    // A file that grew after it was listed would be copied short and pass for complete,
-    // unless its digest is checked: then its first bytes are the disc's file or it fails.
-    uint64_t now_size = 0;
-    if (status == IMPORT_OK && from_folder && !job->checked_by_list &&
-        (open_file_size(source, &now_size) != 0 || now_size != entry.size)) {
-      set_error(message, "source changed during the import: %s", entry.source_path.c_str());
+    int status = copy_bytes(entry, from, base, out.get(), job, message, hash, part);
+    std::string changed;
+    if (status == IMPORT_OK && folder_file && folder_file->check_unchanged(&changed) != IMPORT_OK) {
+      *message = changed;
       status = IMPORT_ERR_SOURCE_IO;
     }
-    own_source.reset();
+    folder_file.reset();
     if (status == IMPORT_OK && flush_written_file(out.get(), entry.size) != 0) {
       set_error(message, "write error on %s", part.c_str());
       status = IMPORT_ERR_OUTPUT_IO;

@@ -41,6 +41,19 @@ void stored_image::adopt(std::vector<unique_file> files, const std::vector<uint6
   }
 }
 
+int stored_image::adopt_file(unique_file file, uint64_t size, const std::string& path, bool watch) {
+  part p;
+  p.path = path;
+  p.file = std::move(file);
+  p.size = size;
+  p.on_disk = watch;
+  if (watch && last_write_of(path.c_str(), &p.written) != 0) return -1;
+  parts_.clear();
+  parts_.push_back(std::move(p));
+  size_ = size;
+  return 0;
+}
+
 std::vector<uint64_t> stored_image::part_sizes() const {
   std::vector<uint64_t> sizes;
   for (const part& p : parts_) sizes.push_back(p.size);

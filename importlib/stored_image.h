@@ -18,6 +18,11 @@ class stored_image final : public image_reader {
   // Takes parts already open, known by `name` in messages and never looked up by path.
   void adopt(std::vector<unique_file> files, const std::vector<uint64_t>& sizes, const char* name);
 
+  // Takes the open file of a folder source's file as a one-part image of its listed `size`,
+  // named `path` in messages. With `watch`, check_unchanged looks again at the size and time
+  // of last write the file at `path` has now: 0, or -1 when that time cannot be learnt.
+  int adopt_file(unique_file file, uint64_t size, const std::string& path, bool watch);
+
   // Splitters cut every part but the last at one size. IMPORT_OK, or IMPORT_ERR_SOURCE_IO
   // naming the part that is shorter (an unfinished copy) or longer than the first.
   int check_cut_evenly(std::string* message) const;
