@@ -162,17 +162,9 @@ std::string broken_files_lines(const broken_game_files& files);
 // executable hashed, and the player waits meanwhile.
 inline constexpr size_t MAX_DISC_CANDIDATES = 16;
 
-// 1 when a file named `name` may be a disc image the import reads: .iso, .xiso, .cci, .cso or
-// .zip, in any case.
-int disc_image_name(std::string_view name);
-
-// For a name of a later part of a split image ("x.2.iso", "x.10.cci"), its first part's name
-// ("x.1.iso"); empty for any other name.
-std::string first_part_name(std::string_view name);
-
 // The paths in `folder` (UTF-8) that may hold the player's disc, at most `limit`: image files
-// (disc_image_name; of a split image its first part only) and folders holding a top-level
-// default.xbe, in `folder` or in a folder directly in it, nothing deeper; never in "game", the
-// import's own output. Names are taken in byte order within each folder, so the same folder always
-// gives the same candidates.
+// (disc_image_name in import.h; of a split image its first part only) and folders holding a
+// top-level default.xbe, in `folder` or in a folder directly in it, nothing deeper; never in
+// "game", the import's own output. Names are taken in byte order within each folder, so the same
+// folder always gives the same candidates.
 std::vector<std::string> disc_candidates(const char* folder, size_t limit);

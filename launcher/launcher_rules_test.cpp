@@ -356,25 +356,6 @@ TEST(BrokenGame, FiveFilesNamedTheRestCounted) {
             "unreadable: media\\ui\nunreadable: game\n... and 2 more");
 }
 
-TEST(DiscBeside, ImageNamesAndSplitParts) {
-  struct {
-    const char* name;
-    int image;
-    const char* first_part;
-  } cases[] = {
-      {"Quillmoor.iso", 1, ""}, {"q.XISO", 1, ""},         {"q.Cci", 1, ""},
-      {"q.cso", 1, ""},         {"q.zip", 1, ""},          {".iso", 0, ""},
-      {"q.iso.txt", 0, ""},     {"q.isox", 0, ""},         {"qiso", 0, ""},
-      {"q.1.iso", 1, ""},       {"q.2.iso", 1, "q.1.iso"}, {"q.10.cci", 1, "q.1.cci"},
-      {"q v1.01.iso", 1, ""},   {"q.0.iso", 1, ""},        {"q.x2.iso", 1, ""},
-      {".2.iso", 1, ""},        {"q..iso", 1, ""},         {"readme.2.txt", 0, "readme.1.txt"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(disc_image_name(c.name), c.image) << c.name;
-    EXPECT_EQ(first_part_name(c.name), c.first_part) << c.name;
-  }
-}
-
 TEST(DiscBeside, CandidatesOneLevelDownAtMost) {
   temp_dir dir;
   for (const char* file :
