@@ -25,47 +25,12 @@
 #include "gate.h"
 #include "import.h"
 #include "launcher_rules.h"
+#include "launcher_texts.h"
 #include "win32_util.h"
 
 namespace {
 
-const char TITLE[] = "Quillmoor";
 const wchar_t WINDOW_CLASS[] = L"QuillmoorImport";
-const char PROGRESS_TITLE[] = "Quillmoor - importing your disc";
-const char READING[] = "Reading the disc...";
-const char CANCELLING[] = "Cancelling...";
-const char CANCEL[] = "Cancel";
-
-const char FIRST_QUESTION[] =
-    "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nNo game files were found "
-    "next to this program. Choose your disc image (an .iso or .xiso disc image, a .cci or .cso, "
-    "the first part of a split image, or a .zip holding one) or the default.xbe of an extracted "
-    "copy, and the files the game needs (about 4.5 GB) are copied into the 'game' folder.\n\n"
-    "Choose your game now?";
-
-const char FOUND_DISC[] =
-    "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nYour disc was found next "
-    "to this program:\n\n%s\n\nImport it now? The files the game needs (about 4.5 GB) are copied "
-    "into the 'game' folder. Choose No to pick another file.";
-
-const char BROKEN_GAME[] =
-    "Some of your game files are missing or damaged:\n\n%s\n\nImport your disc again? Your disc "
-    "is copied into the 'game' folder again; nothing else of yours is changed.";
-
-const char NOT_WRITABLE[] =
-    "Open Quillmoor cannot write into its folder:\n\n%s\n\nMove the whole Open Quillmoor folder "
-    "to a folder of your own (for example Documents\\Games) and start it there.";
-
-const char ONEDRIVE[] =
-    "This folder is synced by OneDrive:\n\n%s\n\nThe game files (about 4.5 GB) would be "
-    "uploaded, and OneDrive may later keep them only in the cloud, where the game cannot read "
-    "them. Move the Open Quillmoor folder out of OneDrive (for example to C:\\Games) and start "
-    "it there.\n\nImport here anyway?";
-
-const char WRONG_XBE[] =
-    "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
-    "built for (the original retail disc).\n\nMove that folder away and start again to import "
-    "your disc.";
 
 // The look for the player's disc beside the launcher gives up after this: a slow drive or a
 // large archive must not keep the player waiting for the first question.
@@ -282,18 +247,15 @@ void start_cancel(progress_window& w) {
 // does not fit the buffer makes the dialog say how much it needs: the buffer grows and the
 // dialog opens again, where before the path was dropped without a word.
 std::wstring choose_source() {
+  const std::wstring title = utf8_to_wide(DIALOG_TITLE);
   std::wstring file(FILE_BUFFER_CHARS, L'\0');
   for (;;) {
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    // Compressed and zipped images too, and split ones by their first part ("x.1.iso" ends in
-    // .iso).
-    dialog.lpstrFilter =
-        L"Quillmoor disc image or default.xbe\0*.iso;*.xiso;*.cci;*.cso;*.zip;default.xbe\0All "
-        L"files\0*.*\0";
+    dialog.lpstrFilter = DIALOG_FILTER;
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrTitle = L"Choose your Quillmoor disc image (or default.xbe in an extracted copy)";
+    dialog.lpstrTitle = title.c_str();
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     // The dialog makes the folder the player browsed to the current one (OFN_NOCHANGEDIR
     // does not stop GetOpenFileName), and every path of the launcher is relative to its own
@@ -429,12 +391,6 @@ void import_progress(uint64_t done, uint64_t total, const char* path, void* user
   SendMessageW(j->window, WM_IMPORT_PROGRESS, 0, reinterpret_cast<LPARAM>(&update));
 }
 
-// `text` with its "%s" replaced by `value`.
-std::string filled(const char* text, const std::string& value) {
-  std::string out = text;
-  return out.replace(out.find("%s"), 2, value);
-}
-
 // The launcher's folder (the current one) for a box: its full path, or "." if the system
 // cannot say.
 std::string own_folder_for_box() {
@@ -483,8 +439,8 @@ int onedrive_warning_accepted() {
   for (const wchar_t* name : {L"OneDrive", L"OneDriveConsumer", L"OneDriveCommercial"})
     roots.push_back(long_full_path(environment_value(name)));
   if (!synced_by_onedrive(folder, GetFileAttributesW(folder.c_str()), roots)) return 1;
-  return message_box(filled(ONEDRIVE, own_folder_for_box()), TITLE, MB_ICONWARNING | MB_OKCANCEL) ==
-         IDOK;
+  return message_box(filled(ONEDRIVE, own_folder_for_box()), GATE_TITLE,
+                     MB_ICONWARNING | MB_OKCANCEL) == IDOK;
 }
 
 // The look for the player's disc beside the launcher, shared with the thread that makes it:
@@ -561,12 +517,13 @@ int ask_and_import(const std::string& found, bool ask) {
   std::string source;
   if (ask && !found.empty()) {
     const int answer =
-        message_box(filled(FOUND_DISC, found), TITLE, MB_ICONINFORMATION | MB_YESNOCANCEL);
+        message_box(filled(FOUND_DISC, found), GATE_TITLE, MB_ICONINFORMATION | MB_YESNOCANCEL);
     if (answer == IDYES)
       source = found;
     else if (answer != IDNO)
       return 0;
-  } else if (ask && message_box(FIRST_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) {
+  } else if (ask &&
+             message_box(FIRST_QUESTION, GATE_TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) {
     return 0;
   }
   if (source.empty()) {
@@ -581,7 +538,7 @@ int ask_and_import(const std::string& found, bool ask) {
   // The player stopped it: back to the question, without a box about what they just did.
   if (job->status == IMPORT_OK || job->status == IMPORT_ERR_CANCELLED) return 1;
   import_result result = job->result;
-  return message_box(import_failure_text(job->status, result.message), TITLE,
+  return message_box(import_failure_text(job->status, result.message), GATE_TITLE,
                      MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
@@ -596,7 +553,7 @@ int ensure_folder_writable() {
   // A first start the player declines leaves the folder as it was.
   if (made_game) RemoveDirectoryW(L"game");
   if (ok) return 1;
-  message_box(filled(NOT_WRITABLE, own_folder_for_box()), TITLE, MB_ICONERROR | MB_OK);
+  message_box(filled(NOT_WRITABLE, own_folder_for_box()), GATE_TITLE, MB_ICONERROR | MB_OK);
   return 0;
 }
 
@@ -628,7 +585,7 @@ int ensure_game_files() {
     if (!is_supported_xbe(GAME_XBE_PATH)) {
       std::fprintf(stderr, "[RARA] %s is not the supported retail build (want SHA-256 %s)\n",
                    GAME_XBE_PATH, SUPPORTED_XBE_SHA256);
-      message_box(WRONG_XBE, TITLE, MB_ICONERROR | MB_OK);
+      message_box(WRONG_XBE, GATE_TITLE, MB_ICONERROR | MB_OK);
       return 0;
     }
     std::fprintf(stderr, "[RARA] %s: retail SHA-256 OK\n", GAME_XBE_PATH);
@@ -637,7 +594,7 @@ int ensure_game_files() {
     const broken_game_files broken = broken_files_in_game();
     if (broken.named.empty()) return 1;
     if (!import_may_begin()) return 0;
-    if (message_box(filled(BROKEN_GAME, broken_files_lines(broken)), TITLE,
+    if (message_box(filled(BROKEN_GAME, broken_files_lines(broken)), GATE_TITLE,
                     MB_ICONWARNING | MB_OKCANCEL) != IDOK)
       return 0;
     reimport = true;

@@ -5,6 +5,7 @@
 
 #include "fs.h"
 #include "import.h"
+#include "launcher_texts.h"
 #include "paths.h"
 
 namespace {
@@ -119,13 +120,12 @@ int xbe_check_skipped(const char* value) { return value && value[0] && value[0] 
 
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path) {
   // Every file written; the import waits until they are on the disk.
-  if (path == IMPORT_FINISHING || (path && !*path)) return "Writing the files to disk...";
+  if (path == IMPORT_FINISHING || (path && !*path)) return WRITING;
   int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
   char text[512];
-  std::snprintf(text, sizeof text, "%s\n\n%s\n\n%.0f of %.0f MB (%d%%)",
-                path ? "Copying your game files..." : "Reading the disc...", path ? path : "",
-                static_cast<double>(done) / 1048576.0, static_cast<double>(total) / 1048576.0,
-                percent);
+  std::snprintf(text, sizeof text, "%s\n\n%s\n\n%.0f of %.0f MB (%d%%)", path ? COPYING : READING,
+                path ? path : "", static_cast<double>(done) / 1048576.0,
+                static_cast<double>(total) / 1048576.0, percent);
   return text;
 }
 
@@ -181,12 +181,14 @@ std::string import_failure_text(int status, const char* message) {
   // -9 carries no message: the library had no memory to write one.
   if (status == IMPORT_ERR_NO_MEMORY && (!message || !*message)) message = "out of memory";
   char text[1200];
-  std::snprintf(text, sizeof text, "The import did not finish:\n\n%s\n\n%s", message ? message : "",
-                status == IMPORT_ERR_WRONG_BUILD
-                    ? "This build runs one version of Quillmoor only (the original retail "
-                      "disc). Nothing of yours was changed."
-                    : "Nothing of yours was changed.");
+  std::snprintf(text, sizeof text, IMPORT_FAILED, message ? message : "",
+                status == IMPORT_ERR_WRONG_BUILD ? ONE_VERSION_ONLY : NOTHING_CHANGED);
   return text;
+}
+
+std::string filled(const char* text, const std::string& value) {
+  std::string out = text;
+  return out.replace(out.find("%s"), 2, value);
 }
 
 std::wstring arguments_after_program_name(const wchar_t* command_line) {

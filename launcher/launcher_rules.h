@@ -96,6 +96,10 @@ int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_
 // The retry question's text after an import ended with `status` and `message`.
 std::string import_failure_text(int status, const char* message);
 
+// `text` (one of launcher_texts.h) with its first "%s" replaced by `value`, taken as it is: a
+// path may hold '%' or "%s" itself.
+std::string filled(const char* text, const std::string& value);
+
 // Everything after the program name in a Windows command line, as the program received it:
 // the name ends at the closing quote when it starts with one, else at the first space or
 // tab; the blanks after it are skipped. Nothing else is touched, so quoting survives.

@@ -238,6 +238,10 @@ TEST(ImportFailure, TwoPartMessage) {
             "The import did not finish:\n\nout of memory\n\nNothing of yours was changed.");
 }
 
+TEST(BoxText, FirstPlaceholderFilledWithTheValueAsItIs) {
+  EXPECT_EQ(filled("in %s, not %s", "C:\\100%s %d"), "in C:\\100%s %d, not %s");
+}
+
 TEST(CommandLine, ArgumentsAfterTheProgramName) {
   struct {
     const wchar_t* line;
