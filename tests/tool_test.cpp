@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "windows_support.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
