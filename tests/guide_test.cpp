@@ -87,9 +87,10 @@ std::vector<std::string> literal_texts(const std::string& src) {
 std::vector<fs::path> message_sources() {
   const fs::path root = QM_SOURCE_DIR;
   std::vector<fs::path> files = {
-      root / "qmimport/main.cpp",         root / "qmimport/tool_texts.h",
-      root / "launcher/launcher_texts.h", root / "launcher/gate.cpp",
-      root / "launcher/launcher.cpp",     root / "launcher/launcher_rules.cpp"};
+      root / "qmimport/main.cpp",          root / "qmimport/tool_texts.h",
+      root / "launcher/launcher_texts.h",  root / "launcher/gate.cpp",
+      root / "launcher/launcher.cpp",      root / "launcher/progress_window.cpp",
+      root / "launcher/launcher_rules.cpp"};
   for (const auto& entry : fs::directory_iterator(root / "importlib")) {
     const std::string name = entry.path().filename().string();
     if (name.size() > 4 && name.ends_with(".cpp") && !name.ends_with("_test.cpp"))
