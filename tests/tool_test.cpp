@@ -1,7 +1,9 @@
 // qmimport as a process: arguments, usage and the check mode.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -79,12 +81,17 @@ void link_to(const std::string& target, const std::string& link) {
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
 }
 #else
+// Set when a link was reported made but is not there: wine 8's CreateSymbolicLinkW returns
+// TRUE and makes nothing, so a case that needs a link cannot run under it.
+bool link_not_made = false;
+
 // A directory symbolic link, as mklink /d makes it.
 void link_to(const std::string& target, const std::string& link) {
-  ASSERT_TRUE(CreateSymbolicLinkW(utf8_to_wide(link.c_str()).c_str(),
-                                  utf8_to_wide(native_path(target).c_str()).c_str(),
+  const std::wstring w = utf8_to_wide(link.c_str());
+  ASSERT_TRUE(CreateSymbolicLinkW(w.c_str(), utf8_to_wide(native_path(target).c_str()).c_str(),
                                   SYMBOLIC_LINK_FLAG_DIRECTORY))
       << link;
+  if (GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) link_not_made = true;
 }
 #endif
 
@@ -204,6 +211,12 @@ TEST(Tool, VerifyMode) {
     ASSERT_TRUE(write_folder(dir / "src", sample_tree()));
     ASSERT_EQ(run_qmimport({dir / "src", game}).exit_code, 0) << c.what;
     if (c.change) c.change(game);
+#ifdef _WIN32
+    if (std::exchange(link_not_made, false)) {
+      std::printf("not run: %s (this system makes no symbolic links)\n", c.what);
+      continue;
+    }
+#endif
     process_output r;
     if (c.faults.empty())
       r = run_qmimport({"--verify", game});
