@@ -82,8 +82,8 @@ int disc_image_name(const char* name, std::string* first_part) {
   // A name before the extension: ".iso" alone is no image.
   if (dot == std::string::npos || dot == 0) return 0;
   const std::string ext = whole.substr(dot);
-  // The names the forms open_image_reader tells apart by their bytes come under; split ones
-  // by their parts ("x.1.iso"), each ending in the whole image's extension.
+  // The extensions players' images come under. The import itself goes by the bytes
+  // (open_image_reader chooses by magic); a split image's parts ("x.1.iso") end in its own.
   bool image = false;
   for (const char* known : {".iso", ".xiso", ".cci", ".cso", ".zip"})
     image = image || equals_nocase(ext.c_str(), known);
