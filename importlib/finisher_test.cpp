@@ -35,7 +35,8 @@ TEST(Finisher, ChecksEveryFileThenFlushes) {
     std::vector<manifest_file> lines;
     for (int i = 0; i < 10; ++i) {
       const std::vector<uint8_t> bytes = pattern_bytes(1000 + 100 * i, static_cast<uint32_t>(i));
-      names.push_back("f" + std::to_string(i));
+      names.emplace_back("f");
+      names.back() += std::to_string(i);
       digests.push_back(sha256_hex(bytes));
       std::vector<uint8_t> written = bytes;
       for (int d : c.damaged)
@@ -54,7 +55,10 @@ TEST(Finisher, ChecksEveryFileThenFlushes) {
     std::string message;
     EXPECT_EQ(f.wait(&damaged, &verified, &message), c.status) << c.what;
     if (c.status == IMPORT_ERR_OUTPUT_IO) {
-      EXPECT_EQ(message, "cannot read back " + (dir / names[5]) + " (disk error?)");
+      std::string want = "cannot read back ";
+      want += dir / names[5];
+      want += " (disk error?)";
+      EXPECT_EQ(message, want);
     }
     if (c.status != IMPORT_OK) continue;
     EXPECT_EQ(damaged, c.named) << c.what;

@@ -2,6 +2,7 @@
 
 #include "fs.h"
 #include "import.h"
+#include "paths.h"
 
 namespace {
 
@@ -19,6 +20,15 @@ bool part_number(const std::string& path, size_t* at, size_t* len) {
   *at = start;
   *len = dot - start;
   return true;
+}
+
+// For a path naming a later part of a split image ("x.2.iso"), its first part's path, whether
+// that file exists or not; else empty. Part numbers are 2, 3, ... 10, never "0" or "02".
+std::string first_part_path(const std::string& later) {
+  size_t at = 0, len = 0;
+  if (!part_number(later, &at, &len) || later[at] == '0' || later.compare(at, len, "1") == 0)
+    return "";
+  return later.substr(0, at) + "1" + later.substr(at + len);
 }
 
 std::string part_path(const std::string& first, size_t digit, size_t number) {
@@ -61,11 +71,23 @@ int find_image_parts(const char* path, std::vector<std::string>* parts, std::str
 }
 
 std::string first_part_of(const char* path) {
-  const std::string later = path;
-  size_t at = 0, len = 0;
-  // Part numbers are 2, 3, ... 10, never "0" or "02".
-  if (!part_number(later, &at, &len) || later[at] == '0' || later.compare(at, len, "1") == 0)
-    return "";
-  std::string first = later.substr(0, at) + "1" + later.substr(at + len);
-  return path_kind(first.c_str(), nullptr) == PATH_FILE ? first : "";
+  const std::string first = first_part_path(path);
+  return !first.empty() && path_kind(first.c_str(), nullptr) == PATH_FILE ? first : "";
+}
+
+int disc_image_name(const char* name, std::string* first_part) {
+  if (first_part) first_part->clear();
+  const std::string whole = name;
+  const size_t dot = whole.rfind('.');
+  // A name before the extension: ".iso" alone is no image.
+  if (dot == std::string::npos || dot == 0) return 0;
+  const std::string ext = whole.substr(dot);
+  // The extensions players' images come under. The import itself goes by the bytes
+  // (open_image_reader chooses by magic); a split image's parts ("x.1.iso") end in its own.
+  bool image = false;
+  for (const char* known : {".iso", ".xiso", ".cci", ".cso", ".zip"})
+    image = image || equals_nocase(ext.c_str(), known);
+  if (!image) return 0;
+  if (first_part) *first_part = first_part_path(whole);
+  return 1;
 }

@@ -1,5 +1,6 @@
 // The names of a split image: "x.1.iso", "x.2.iso", ... beside each other, as tools that cut
-// images for FAT32 drives write them.
+// images for FAT32 drives write them. Also holds disc_image_name (declared in import.h): which
+// file names may be a disc image, and a later part's first part.
 #pragma once
 
 #include <cstddef>

@@ -45,4 +45,27 @@ TEST(SplitNames, PartsAreFoundByName) {
   }
 }
 
+// Which file names may be a disc image, and which name a later part's first part, by the name
+// alone.
+TEST(SplitNames, DiscImageNamesAndTheirFirstPart) {
+  struct {
+    const char* name;
+    int image;
+    const char* first_part;
+  } cases[] = {
+      {"Quillmoor.iso", 1, ""}, {"q.XISO", 1, ""},         {"q.Cci", 1, ""},
+      {"q.cso", 1, ""},         {"q.zip", 1, ""},          {".iso", 0, ""},
+      {"q.iso.txt", 0, ""},     {"q.isox", 0, ""},         {"qiso", 0, ""},
+      {"q.1.iso", 1, ""},       {"q.2.iso", 1, "q.1.iso"}, {"q.10.cci", 1, "q.1.cci"},
+      {"q v1.01.iso", 1, ""},   {"q.0.iso", 1, ""},        {"q.x2.iso", 1, ""},
+      {".2.iso", 1, ""},        {"q..iso", 1, ""},         {"readme.2.txt", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::string first = "left over";
+    EXPECT_EQ(disc_image_name(c.name, &first), c.image) << c.name;
+    EXPECT_EQ(first, c.first_part) << c.name;
+  }
+  EXPECT_EQ(disc_image_name("q.2.iso", nullptr), 1);
+}
+
 }  // namespace

@@ -9,22 +9,10 @@
 
 #include "gate.h"
 #include "launcher_rules.h"
+#include "launcher_texts.h"
 #include "win32_util.h"
 
 namespace {
-
-const char TITLE[] = "Open Quillmoor";
-
-const char BUILD_QUESTION[] =
-    "Open Quillmoor now builds the game program from your own copy of Quillmoor.\n\nThis "
-    "happens once. It takes about 10-30 minutes and needs about 3 GB of free disk space. A "
-    "window shows the progress.\n\nBuild it now?";
-const char INCOMPLETE[] =
-    "This folder is incomplete (python\\ or tools\\rara\\ is missing). Unzip the whole release "
-    "again.";
-const char NOT_BUILT[] =
-    "The game program was not built. The reason is in build\\build.log.\n\nStart "
-    "OpenQuillmoor.exe again to retry.";
 
 // Makes the launcher's own folder the current one, so "game", "kit" and "build" are found
 // beside it whatever folder it was started from. The wide path: the ANSI one turns
@@ -81,10 +69,8 @@ int start_game(const wchar_t* arguments) {
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process)) {
-    std::string not_started = "Could not start ";
-    not_started += GAME_PROGRAM;
-    not_started += '.';
-    message_box(not_started, TITLE, MB_ICONERROR | MB_OK);
+    const std::string not_started = filled(NOT_STARTED, GAME_PROGRAM);
+    message_box(not_started, LAUNCHER_TITLE, MB_ICONERROR | MB_OK);
     return 1;
   }
   kernel_handle process_handle(process.hProcess), thread_handle(process.hThread);
@@ -103,13 +89,14 @@ int launcher_main(const wchar_t* arguments) {
     // The build writes the game program and build\ here: a folder we cannot write is said
     // before the player is asked to wait for it.
     if (!ensure_folder_writable()) return 1;
-    if (message_box(BUILD_QUESTION, TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK) return 1;
+    if (message_box(BUILD_QUESTION, LAUNCHER_TITLE, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+      return 1;
     if (!is_plain_file("python\\python.exe") || !is_plain_file("tools\\rara\\build.py")) {
-      message_box(INCOMPLETE, TITLE, MB_ICONERROR | MB_OK);
+      message_box(INCOMPLETE, LAUNCHER_TITLE, MB_ICONERROR | MB_OK);
       return 1;
     }
     if (run_build() != 0 || !is_plain_file(GAME_PROGRAM)) {
-      message_box(NOT_BUILT, TITLE, MB_ICONWARNING | MB_OK);
+      message_box(NOT_BUILT, LAUNCHER_TITLE, MB_ICONWARNING | MB_OK);
       return 1;
     }
   }

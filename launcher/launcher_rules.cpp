@@ -5,6 +5,7 @@
 
 #include "fs.h"
 #include "import.h"
+#include "launcher_texts.h"
 #include "paths.h"
 
 namespace {
@@ -51,12 +52,6 @@ std::wstring comparable_path(std::wstring_view path) {
   }
   if (out.size() > 2 && out.back() == L'\\') out.pop_back();
   return out;
-}
-
-bool ends_with_nocase(std::string_view name, std::string_view suffix) {
-  return name.size() >= suffix.size() &&
-         equals_nocase(std::string(name.substr(name.size() - suffix.size())).c_str(),
-                       std::string(suffix).c_str());
 }
 
 // The folder's entries, files and folders apart, each in byte order; empty when it cannot be
@@ -125,13 +120,12 @@ int xbe_check_skipped(const char* value) { return value && value[0] && value[0] 
 
 std::string progress_label_text(uint64_t done, uint64_t total, const char* path) {
   // Every file written; the import waits until they are on the disk.
-  if (path == IMPORT_FINISHING || (path && !*path)) return "Writing the files to disk...";
+  if (path == IMPORT_FINISHING || (path && !*path)) return WRITING;
   int percent = total == 0 ? 0 : static_cast<int>(done * 100 / total);
   char text[512];
-  std::snprintf(text, sizeof text, "%s\n\n%s\n\n%.0f of %.0f MB (%d%%)",
-                path ? "Copying your game files..." : "Reading the disc...", path ? path : "",
-                static_cast<double>(done) / 1048576.0, static_cast<double>(total) / 1048576.0,
-                percent);
+  std::snprintf(text, sizeof text, "%s\n\n%s\n\n%.0f of %.0f MB (%d%%)", path ? COPYING : READING,
+                path ? path : "", static_cast<double>(done) / 1048576.0,
+                static_cast<double>(total) / 1048576.0, percent);
   return text;
 }
 
@@ -187,12 +181,14 @@ std::string import_failure_text(int status, const char* message) {
   // -9 carries no message: the library had no memory to write one.
   if (status == IMPORT_ERR_NO_MEMORY && (!message || !*message)) message = "out of memory";
   char text[1200];
-  std::snprintf(text, sizeof text, "The import did not finish:\n\n%s\n\n%s", message ? message : "",
-                status == IMPORT_ERR_WRONG_BUILD
-                    ? "This build runs one version of Quillmoor only (the original retail "
-                      "disc). Nothing of yours was changed."
-                    : "Nothing of yours was changed.");
+  std::snprintf(text, sizeof text, IMPORT_FAILED, message ? message : "",
+                status == IMPORT_ERR_WRONG_BUILD ? ONE_VERSION_ONLY : NOTHING_CHANGED);
   return text;
+}
+
+std::string filled(const char* text, const std::string& value) {
+  std::string out = text;
+  return out.replace(out.find("%s"), 2, value);
 }
 
 std::wstring arguments_after_program_name(const wchar_t* command_line) {
@@ -264,28 +260,6 @@ std::string broken_files_lines(const broken_game_files& files) {
   return lines;
 }
 
-int disc_image_name(std::string_view name) {
-  for (std::string_view ext : {".iso", ".xiso", ".cci", ".cso", ".zip"})
-    if (name.size() > ext.size() && ends_with_nocase(name, ext)) return 1;
-  return 0;
-}
-
-std::string first_part_name(std::string_view name) {
-  const size_t ext = name.find_last_of('.');
-  if (ext == std::string_view::npos || ext == 0) return {};
-  const size_t dot = name.find_last_of('.', ext - 1);
-  if (dot == std::string_view::npos || dot == 0 || dot + 1 == ext) return {};
-  const std::string_view number = name.substr(dot + 1, ext - dot - 1);
-  // Parts are numbered 2, 3, ... 10, never "0" or "02": "v1.01.iso" is a whole image.
-  if (number.find_first_not_of("0123456789") != std::string_view::npos || number[0] == '0' ||
-      number == "1")
-    return {};
-  std::string first(name.substr(0, dot + 1));
-  first += '1';
-  first += name.substr(ext);
-  return first;
-}
-
 std::vector<std::string> disc_candidates(const char* folder, size_t limit) {
   std::vector<std::string> found;
   auto take = [&](const std::string& path) {
@@ -296,9 +270,9 @@ std::vector<std::string> disc_candidates(const char* folder, size_t limit) {
   // Image files in `in`; a later part of a split image only when no first part lies beside it:
   // then it is a whole image named like one ("Quillmoor v1.2.iso").
   auto take_images = [&](const std::string& in, const std::vector<std::string>& names) {
+    std::string first;
     for (const std::string& name : names) {
-      if (!disc_image_name(name)) continue;
-      const std::string first = first_part_name(name);
+      if (!disc_image_name(name.c_str(), &first)) continue;
       if (!first.empty() && std::any_of(names.begin(), names.end(), [&](const std::string& n) {
             return equals_nocase(n.c_str(), first.c_str());
           }))

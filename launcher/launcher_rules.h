@@ -96,6 +96,10 @@ int progress_update_due(uint32_t now, uint32_t last_tick, uint64_t done, uint64_
 // The retry question's text after an import ended with `status` and `message`.
 std::string import_failure_text(int status, const char* message);
 
+// `text` (one of launcher_texts.h) with its first "%s" replaced by `value`, taken as it is: a
+// path may hold '%' or "%s" itself.
+std::string filled(const char* text, const std::string& value);
+
 // Everything after the program name in a Windows command line, as the program received it:
 // the name ends at the closing quote when it starts with one, else at the first space or
 // tab; the blanks after it are skipped. Nothing else is touched, so quoting survives.
@@ -162,17 +166,9 @@ std::string broken_files_lines(const broken_game_files& files);
 // executable hashed, and the player waits meanwhile.
 inline constexpr size_t MAX_DISC_CANDIDATES = 16;
 
-// 1 when a file named `name` may be a disc image the import reads: .iso, .xiso, .cci, .cso or
-// .zip, in any case.
-int disc_image_name(std::string_view name);
-
-// For a name of a later part of a split image ("x.2.iso", "x.10.cci"), its first part's name
-// ("x.1.iso"); empty for any other name.
-std::string first_part_name(std::string_view name);
-
 // The paths in `folder` (UTF-8) that may hold the player's disc, at most `limit`: image files
-// (disc_image_name; of a split image its first part only) and folders holding a top-level
-// default.xbe, in `folder` or in a folder directly in it, nothing deeper; never in "game", the
-// import's own output. Names are taken in byte order within each folder, so the same folder always
-// gives the same candidates.
+// (disc_image_name in import.h; of a split image its first part only) and folders holding a
+// top-level default.xbe, in `folder` or in a folder directly in it, nothing deeper; never in
+// "game", the import's own output. Names are taken in byte order within each folder, so the same
+// folder always gives the same candidates.
 std::vector<std::string> disc_candidates(const char* folder, size_t limit);

@@ -238,6 +238,10 @@ TEST(ImportFailure, TwoPartMessage) {
             "The import did not finish:\n\nout of memory\n\nNothing of yours was changed.");
 }
 
+TEST(BoxText, FirstPlaceholderFilledWithTheValueAsItIs) {
+  EXPECT_EQ(filled("in %s, not %s", "C:\\100%s %d"), "in C:\\100%s %d, not %s");
+}
+
 TEST(CommandLine, ArgumentsAfterTheProgramName) {
   struct {
     const wchar_t* line;
@@ -354,25 +358,6 @@ TEST(BrokenGame, FiveFilesNamedTheRestCounted) {
   EXPECT_EQ(broken_files_lines(files),
             "missing: media\\logo.bik\ndamaged: maps\\sub\\a.map\ndamaged: maps\\SHARED.MAP\n"
             "unreadable: media\\ui\nunreadable: game\n... and 2 more");
-}
-
-TEST(DiscBeside, ImageNamesAndSplitParts) {
-  struct {
-    const char* name;
-    int image;
-    const char* first_part;
-  } cases[] = {
-      {"Quillmoor.iso", 1, ""}, {"q.XISO", 1, ""},         {"q.Cci", 1, ""},
-      {"q.cso", 1, ""},         {"q.zip", 1, ""},          {".iso", 0, ""},
-      {"q.iso.txt", 0, ""},     {"q.isox", 0, ""},         {"qiso", 0, ""},
-      {"q.1.iso", 1, ""},       {"q.2.iso", 1, "q.1.iso"}, {"q.10.cci", 1, "q.1.cci"},
-      {"q v1.01.iso", 1, ""},   {"q.0.iso", 1, ""},        {"q.x2.iso", 1, ""},
-      {".2.iso", 1, ""},        {"q..iso", 1, ""},         {"readme.2.txt", 0, "readme.1.txt"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(disc_image_name(c.name), c.image) << c.name;
-    EXPECT_EQ(first_part_name(c.name), c.first_part) << c.name;
-  }
 }
 
 TEST(DiscBeside, CandidatesOneLevelDownAtMost) {

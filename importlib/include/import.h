@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 enum import_error : int {
   IMPORT_OK = 0,
@@ -136,6 +137,13 @@ uint32_t disc_file_count();
 // in a ZIP archive, which is read through once (a 7 GiB one for about 20 s): `*cancel` (may be
 // null) set by any thread stops that with 0. 1 or 0.
 int is_supported_disc(const char* path, const std::atomic<int>* cancel = nullptr);
+
+// 1 when a file named `name` (a name, no folder) may be a disc image the import reads: it ends
+// in .iso, .xiso, .cci, .cso or .zip, in any case, after at least one other character; else 0.
+// `first_part` (may be null) receives, for such a name of a later part of a split image
+// ("x.2.iso", "x.10.cci"), its first part's name ("x.1.iso"), and is empty otherwise. Looks at
+// the name only: no file is opened.
+int disc_image_name(const char* name, std::string* first_part);
 
 // What an executable is, read once: XBE_OTHER (also missing, a folder or unreadable),
 // XBE_SUPPORTED, or XBE_MEDIA_PATCHED (the supported file as an XISO tool's media patch left

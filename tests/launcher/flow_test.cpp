@@ -6,6 +6,7 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -15,6 +16,8 @@
 #include "driver.h"
 #include "fs.h"
 #include "image_writer.h"
+#include "launcher_rules.h"
+#include "launcher_texts.h"
 #include "paths.h"
 #include "sample_xbe.h"
 #include "testutil.h"
@@ -22,31 +25,13 @@
 
 namespace {
 
-// The texts the player reads, exactly.
-const char FIRST_QUESTION[] =
-    "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nNo game files were found "
-    "next to this program. Choose your disc image (an .iso or .xiso disc image, a .cci or .cso, "
-    "the first part of a split image, or a .zip holding one) or the default.xbe of an extracted "
-    "copy, and the files the game needs (about 4.5 GB) are copied into the 'game' folder.\n\n"
-    "Choose your game now?";
-const char WRONG_XBE[] =
-    "The default.xbe in the 'game' folder is not the version of Quillmoor this program was "
-    "built for (the original retail disc).\n\nMove that folder away and start again to import "
-    "your disc.";
-const char BUILD_QUESTION[] =
-    "Open Quillmoor now builds the game program from your own copy of Quillmoor.\n\nThis "
-    "happens once. It takes about 10-30 minutes and needs about 3 GB of free disk space. A "
-    "window shows the progress.\n\nBuild it now?";
-const char INCOMPLETE[] =
-    "This folder is incomplete (python\\ or tools\\rara\\ is missing). Unzip the whole release "
-    "again.";
-const char NOT_BUILT[] =
-    "The game program was not built. The reason is in build\\build.log.\n\nStart "
-    "OpenQuillmoor.exe again to retry.";
-const char NOT_STARTED[] = "Could not start quillmoor_recomp.exe.";
-const char DIALOG_TITLE[] =
-    "Choose your Quillmoor disc image (or default.xbe in an extracted copy)";
-const char PROGRESS_TITLE[] = "Quillmoor - importing your disc";
+// The texts the player reads, exactly: the launcher's own, with their "%s" filled.
+std::string not_writable(const std::string& folder) { return filled(NOT_WRITABLE, folder); }
+std::string found_disc(const std::string& path) { return filled(FOUND_DISC, path); }
+std::string broken_game(const std::string& lines) { return filled(BROKEN_GAME, lines); }
+std::string onedrive_warning(const std::string& folder) { return filled(ONEDRIVE, folder); }
+
+// The build's command line and the launcher's log lines, exactly.
 const char BUILD_COMMAND[] =
     "cmd.exe /c \"python\\python.exe -I tools\\rara\\build.py || (echo. & echo Press a key to "
     "close this window. & pause >nul & exit /b 1)\"";
@@ -55,36 +40,6 @@ const char SKIPPED[] = "[RARA] XBE hash check skipped (RECOMP_SKIP_XBE_CHECK)\n"
 const std::string WRONG_LINE =
     std::string("[RARA] game\\default.xbe is not the supported retail build (want SHA-256 ") +
     SAMPLE_XBE_SHA256 + ")\n";
-
-std::string not_writable(const std::string& folder) {
-  std::string text = "Open Quillmoor cannot write into its folder:\n\n";
-  text += folder;
-  text +=
-      "\n\nMove the whole Open Quillmoor folder to a folder of your own (for example "
-      "Documents\\Games) and start it there.";
-  return text;
-}
-std::string found_disc(const std::string& path) {
-  return "Open Quillmoor runs your own copy of Quillmoor (original Xbox).\n\nYour disc was found "
-         "next to this program:\n\n" +
-         path +
-         "\n\nImport it now? The files the game needs (about 4.5 GB) are copied into the 'game' "
-         "folder. Choose No to pick another file.";
-}
-std::string broken_game(const std::string& lines) {
-  return "Some of your game files are missing or damaged:\n\n" + lines +
-         "\n\nImport your disc again? Your disc is copied into the 'game' folder again; nothing "
-         "else of yours is changed.";
-}
-std::string synced_by_onedrive(const std::string& folder) {
-  std::string text = "This folder is synced by OneDrive:\n\n";
-  text += folder;
-  text +=
-      "\n\nThe game files (about 4.5 GB) would be uploaded, and OneDrive may later keep them "
-      "only in the cloud, where the game cannot read them. Move the Open Quillmoor folder out of "
-      "OneDrive (for example to C:\\Games) and start it there.\n\nImport here anyway?";
-  return text;
-}
 
 // "クイルムア" (Quillmoor in katakana), outside any Western ANSI code page.
 const char JP[] = "\xE3\x82\xAF\xE3\x82\xA4\xE3\x83\xAB\xE3\x83\xA0\xE3\x82\xA2";
@@ -252,12 +207,12 @@ TEST(LauncherFlow, FirstStartDeclinedWritesNothing) {
   release r;
   std::vector<std::string> before = list_tree(r.root());
   ASSERT_TRUE(r.start());
-  EXPECT_EQ(r.answer("Quillmoor", IDOK), FIRST_QUESTION);
+  EXPECT_EQ(r.answer(GATE_TITLE, IDOK), FIRST_QUESTION);
   // A cancelled dialog asks the first question again.
   HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
   ASSERT_TRUE(dialog);
   ASSERT_TRUE(press(dialog, IDCANCEL));
-  HWND again = wait_window(r.launcher, "Quillmoor");
+  HWND again = wait_window(r.launcher, GATE_TITLE);
   ASSERT_TRUE(again);
   EXPECT_EQ(message_text(again), FIRST_QUESTION);
   ASSERT_TRUE(press(again, IDCANCEL));
@@ -314,7 +269,7 @@ TEST(LauncherFlow, ExecutableCheckedAtEveryStartUnlessSwitchedOff) {
       EXPECT_EQ(r.launcher.err(), SKIPPED);
       EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
     } else {
-      EXPECT_EQ(r.answer("Quillmoor", IDOK), WRONG_XBE);
+      EXPECT_EQ(r.answer(GATE_TITLE, IDOK), WRONG_XBE);
       EXPECT_EQ(r.launcher.wait_exit(), 1);
       EXPECT_EQ(r.launcher.err(), WRONG_LINE);
       EXPECT_FALSE(r.exists("game_log.txt"));
@@ -352,7 +307,7 @@ TEST(LauncherFlow, RebuildOnlyWhenTheKitVersionChanged) {
     ASSERT_TRUE(r.start(L"-w"));
     if (c.build_offered) {
       // Declined: nothing runs, nothing starts.
-      EXPECT_EQ(r.answer("Open Quillmoor", IDCANCEL), BUILD_QUESTION);
+      EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDCANCEL), BUILD_QUESTION);
       EXPECT_EQ(r.launcher.wait_exit(), 1);
       EXPECT_FALSE(r.exists("cmd_log.txt"));
       EXPECT_FALSE(r.exists("game_log.txt"));
@@ -394,15 +349,15 @@ TEST(LauncherFlow, BuildRunsInTheKitAndItsOutcomeDecides) {
       ASSERT_EQ(make_dirs(r.path("python\\python.exe").c_str()), 0);
     }
     ASSERT_TRUE(r.start(std::wstring(L"--lang ") + wide(JP)));
-    EXPECT_EQ(r.answer("Open Quillmoor", IDOK), BUILD_QUESTION);
+    EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDOK), BUILD_QUESTION);
     if (c.expect == INCOMPLETE_BOX) {
-      EXPECT_EQ(r.answer("Open Quillmoor", IDOK), INCOMPLETE);
+      EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDOK), INCOMPLETE);
       EXPECT_EQ(r.launcher.wait_exit(), 1);
       EXPECT_FALSE(r.exists("cmd_log.txt"));
       continue;
     }
     if (c.expect == NOT_BUILT_BOX) {
-      EXPECT_EQ(r.answer("Open Quillmoor", IDOK), NOT_BUILT);
+      EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDOK), NOT_BUILT);
       EXPECT_EQ(r.launcher.wait_exit(), 1);
       EXPECT_FALSE(r.exists("game_log.txt"));
     } else {
@@ -428,7 +383,7 @@ TEST(LauncherFlow, GameProgramThatCannotStart) {
   r.put_built_game();
   write_file(r.path("quillmoor_recomp.exe"), "not a program");
   ASSERT_TRUE(r.start());
-  EXPECT_EQ(r.answer("Open Quillmoor", IDOK), NOT_STARTED);
+  EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDOK), filled(NOT_STARTED, "quillmoor_recomp.exe"));
   EXPECT_EQ(r.launcher.wait_exit(), 1);
 }
 
@@ -467,15 +422,15 @@ void expect_same_tree(const std::string& got, const std::string& want) {
 }
 
 std::string failure_box(const std::string& message, bool wrong_build) {
-  return "The import did not finish:\n\n" + message + "\n\n" +
-         (wrong_build ? "This build runs one version of Quillmoor only (the original retail disc). "
-                        "Nothing of yours was changed."
-                      : "Nothing of yours was changed.");
+  char text[1200];
+  std::snprintf(text, sizeof text, IMPORT_FAILED, message.c_str(),
+                wrong_build ? ONE_VERSION_ONLY : NOTHING_CHANGED);
+  return text;
 }
 
 // Answers the first question and the open-file dialog with `source`.
 void choose_in_dialog(release& r, const std::string& source) {
-  EXPECT_EQ(r.answer("Quillmoor", IDOK), FIRST_QUESTION);
+  EXPECT_EQ(r.answer(GATE_TITLE, IDOK), FIRST_QUESTION);
   HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
   ASSERT_TRUE(dialog);
   ASSERT_TRUE(choose_file(dialog, source)) << source;
@@ -503,7 +458,7 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
 
   release r(std::string(ANDRE_OLD) + "\\Games\\Open Quillmoor");
   ASSERT_TRUE(r.start());
-  HWND question = wait_window(r.launcher, "Quillmoor");
+  HWND question = wait_window(r.launcher, GATE_TITLE);
   ASSERT_TRUE(question);
   EXPECT_EQ(message_text(question), FIRST_QUESTION);
   EXPECT_TRUE(screenshot(exe_dir() + "\\screenshot-question.png"));
@@ -549,12 +504,12 @@ TEST(LauncherFlow, FirstStartImportsBuildsAndStartsTheGame) {
   EXPECT_TRUE(screenshot(exe_dir() + "\\screenshot-importing.png"));
   suspend_other_threads(r.launcher.pid(), progress, false);
   std::printf("progress label mid-import: %s\n", label.c_str());
-  EXPECT_EQ(label.rfind("Copying your game files...\n\nmedia/intro.bik\n\n", 0), 0u) << label;
+  EXPECT_EQ(label.rfind(std::string(COPYING) + "\n\nmedia/intro.bik\n\n", 0), 0u) << label;
   EXPECT_NE(label.find(" of 193 MB ("), std::string::npos) << label;
   EXPECT_GT(percent_of(label), 0) << label;
   EXPECT_LT(percent_of(label), 100) << label;
 
-  EXPECT_EQ(r.answer("Open Quillmoor", IDOK), BUILD_QUESTION);
+  EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDOK), BUILD_QUESTION);
   EXPECT_FALSE(IsWindow(progress));
   EXPECT_EQ(r.launcher.wait_exit(), 0);
   EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
@@ -590,7 +545,7 @@ TEST(LauncherFlow, DamagedImageThenRetry) {
   r.put_built_game();
   ASSERT_TRUE(r.start(L"--retry"));
   choose_in_dialog(r, damaged);
-  EXPECT_EQ(r.answer("Quillmoor", IDRETRY), failure_box(damaged_by_tool.message, false));
+  EXPECT_EQ(r.answer(GATE_TITLE, IDRETRY), failure_box(damaged_by_tool.message, false));
   EXPECT_FALSE(r.exists("game\\default.xbe"));
   choose_in_dialog(r, good);
   EXPECT_EQ(r.launcher.wait_exit(), 0);
@@ -614,7 +569,7 @@ TEST(LauncherFlow, WrongBuildIsRefusedWithTheTwoPartMessage) {
   release r;
   ASSERT_TRUE(r.start());
   choose_in_dialog(r, iso);
-  EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), failure_box(by_tool.message, true));
+  EXPECT_EQ(r.answer(GATE_TITLE, IDCANCEL), failure_box(by_tool.message, true));
   EXPECT_EQ(r.launcher.wait_exit(), 1);
   EXPECT_FALSE(r.exists("game\\default.xbe"));
   EXPECT_FALSE(r.exists("cmd_log.txt"));
@@ -659,7 +614,7 @@ TEST(LauncherFlow, PackagedFirstStart) {
   release r(release::unpacked{package});
   ASSERT_TRUE(r.start());
   choose_in_dialog(r, iso);
-  EXPECT_EQ(r.answer("Open Quillmoor", IDOK), BUILD_QUESTION);
+  EXPECT_EQ(r.answer(LAUNCHER_TITLE, IDOK), BUILD_QUESTION);
   EXPECT_EQ(r.launcher.wait_exit(), 0);
   EXPECT_EQ(wait_game_log(r), game_log_for(r, ""));
   EXPECT_EQ(r.launcher.err(), VERIFIED);
@@ -685,7 +640,7 @@ TEST(LauncherFlow, RetryAfterAPartImport) {
   r.put_built_game();
   ASSERT_TRUE(r.start());
   choose_in_dialog(r, folder + "\\default.xbe");
-  std::string box = r.answer("Quillmoor", IDRETRY);
+  std::string box = r.answer(GATE_TITLE, IDRETRY);
   lock.reset();
   EXPECT_EQ(locked_by_tool.exit_code, 1);
   EXPECT_FALSE(locked_by_tool.message.empty());
@@ -710,7 +665,7 @@ TEST(LauncherFlow, RetryBoxNamesTheChosenPathExactly) {
   ASSERT_EQ(by_tool.exit_code, 1);
   ASSERT_TRUE(r.start());
   choose_in_dialog(r, bad);
-  HWND box = wait_window(r.launcher, "Quillmoor");
+  HWND box = wait_window(r.launcher, GATE_TITLE);
   ASSERT_TRUE(box);
   std::string text;
   for (HWND child : children_of_class(box, L"Static"))
@@ -765,7 +720,7 @@ TEST(LauncherFlow, ProgressWindowScalesAndCancels) {
     Sleep(300);  // the user-interface thread repaints meanwhile
     label = window_text(labels[0]);
     std::printf("progress label at %lu DPI: %s\n", dpi, label.c_str());
-    EXPECT_EQ(label.rfind("Copying your game files...\n\nmedia/logo.bik\n\n", 0), 0u) << label;
+    EXPECT_EQ(label.rfind(std::string(COPYING) + "\n\nmedia/logo.bik\n\n", 0), 0u) << label;
     EXPECT_NE(label.find(" MB ("), std::string::npos) << label;
     EXPECT_NE(label.find(" MB/s, about "), std::string::npos) << label;
     EXPECT_EQ(label.substr(label.size() - 5), " left") << label;
@@ -781,7 +736,7 @@ TEST(LauncherFlow, ProgressWindowScalesAndCancels) {
     EXPECT_GE(button.top, bar.bottom);
     EXPECT_LE(button.right, client.right);
     EXPECT_LE(button.bottom, client.bottom);
-    EXPECT_EQ(window_text(buttons[0]), "Cancel");
+    EXPECT_EQ(window_text(buttons[0]), CANCEL);
     DWORD_PTR position = 0;
     SendMessageTimeoutW(bars[0], PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
     EXPECT_GT(position, 0u);
@@ -790,10 +745,10 @@ TEST(LauncherFlow, ProgressWindowScalesAndCancels) {
 
     ASSERT_TRUE(click(buttons[0]));
     for (int i = 0; i < 500 && IsWindowEnabled(buttons[0]); ++i) Sleep(10);
-    EXPECT_EQ(window_text(labels[0]), "Cancelling...");
+    EXPECT_EQ(window_text(labels[0]), CANCELLING);
     EXPECT_FALSE(IsWindowEnabled(buttons[0]));
     suspend_other_threads(r.launcher.pid(), progress, false);
-    EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), FIRST_QUESTION);
+    EXPECT_EQ(r.answer(GATE_TITLE, IDCANCEL), FIRST_QUESTION);
     EXPECT_FALSE(IsWindow(progress));
     EXPECT_EQ(r.launcher.wait_exit(), 1);
     EXPECT_FALSE(r.exists("game\\default.xbe"));
@@ -826,8 +781,7 @@ TEST(LauncherFlow, FolderThatCannotBeWritten) {
     r.run_from(seen);
     ASSERT_TRUE(r.start());
     if (c.refused) {
-      EXPECT_EQ(r.answer("Quillmoor", IDOK, c.game_files ? "" : "not-writable"),
-                not_writable(seen));
+      EXPECT_EQ(r.answer(GATE_TITLE, IDOK, c.game_files ? "" : "not-writable"), not_writable(seen));
     }
     EXPECT_EQ(r.launcher.wait_exit(), c.refused ? 1 : 0);
     EXPECT_EQ(r.launcher.err(), c.game_files ? VERIFIED : "");
@@ -864,11 +818,11 @@ TEST(LauncherFlow, OneDriveFolderWarnsBeforeAnImport) {
     }
     if (c.warning_answer) {
       EXPECT_EQ(
-          r.answer("Quillmoor", c.warning_answer, c.warning_answer == IDCANCEL ? "onedrive" : ""),
-          synced_by_onedrive(r.root()));
+          r.answer(GATE_TITLE, c.warning_answer, c.warning_answer == IDCANCEL ? "onedrive" : ""),
+          onedrive_warning(r.root()));
     }
     if (c.warning_answer != IDCANCEL) {
-      EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), FIRST_QUESTION);
+      EXPECT_EQ(r.answer(GATE_TITLE, IDCANCEL), FIRST_QUESTION);
     }
     EXPECT_EQ(r.launcher.wait_exit(), 1);
   }
@@ -910,7 +864,7 @@ TEST(LauncherFlow, BrokenGameFolderOffersTheImportAgain) {
     for (const char* rel : c.deleted) remove_tree(r.path(std::string("game\\") + rel));
     ASSERT_TRUE(r.start(L"-w", c.skip));
     if (c.answer) {
-      EXPECT_EQ(r.answer("Quillmoor", c.answer, c.answer == IDCANCEL ? "broken-game" : ""),
+      EXPECT_EQ(r.answer(GATE_TITLE, c.answer, c.answer == IDCANCEL ? "broken-game" : ""),
                 broken_game(c.lines));
     }
     if (c.answer == IDOK) {
@@ -958,12 +912,12 @@ TEST(LauncherFlow, DiscBesideTheLauncher) {
     }
     ASSERT_TRUE(r.start());
     const std::string offer = c.offered ? found_disc(r.path(c.offered)) : FIRST_QUESTION;
-    EXPECT_EQ(r.answer("Quillmoor", c.answer, c.answer == IDNO ? "found-disc" : ""), offer);
+    EXPECT_EQ(r.answer(GATE_TITLE, c.answer, c.answer == IDNO ? "found-disc" : ""), offer);
     if (c.answer == IDNO) {  // the dialog; cancelled, the offer again
       HWND dialog = wait_window(r.launcher, DIALOG_TITLE);
       ASSERT_TRUE(dialog);
       ASSERT_TRUE(press(dialog, IDCANCEL));
-      EXPECT_EQ(r.answer("Quillmoor", IDCANCEL), offer);
+      EXPECT_EQ(r.answer(GATE_TITLE, IDCANCEL), offer);
     }
     EXPECT_EQ(r.launcher.wait_exit(), c.answer == IDYES ? 0 : 1);
     EXPECT_EQ(wanted_tree(sample_tree()).differences(r.path("game")) == "", c.answer == IDYES);
