@@ -840,6 +840,7 @@ TEST(LauncherFlow, BrokenGameFolderOffersTheImportAgain) {
     std::optional<std::string> skip;
     int answer;  // to the box; 0: none comes
     const char* lines;
+    std::vector<const char*> loops = {};  // links in game\maps to that folder itself
   } cases[] = {
       {{"media\\logo.bik"},
        std::nullopt,
@@ -852,6 +853,8 @@ TEST(LauncherFlow, BrokenGameFolderOffersTheImportAgain) {
        "missing: maps\\Empty.dat\nmissing: maps\\level01.map\ndamaged: maps\\shared.map\n"
        "missing: maps\\sub\\deep.bin\nmissing: media\\logo.bik\n... and 1 more"},
       {{"media\\logo.bik"}, "1", 0, ""},
+      // The check ends, and names no link: a loop is no damage.
+      {{}, std::nullopt, IDCANCEL, "damaged: maps\\shared.map", {"a", "b"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lines);
@@ -862,6 +865,7 @@ TEST(LauncherFlow, BrokenGameFolderOffersTheImportAgain) {
     cut.resize(cut.size() / 2);
     write_file(r.path("game\\maps\\shared.map"), cut);
     for (const char* rel : c.deleted) remove_tree(r.path(std::string("game\\") + rel));
+    for (const char* name : c.loops) ASSERT_TRUE(make_link(r.path("game\\maps"), name, "."));
     ASSERT_TRUE(r.start(L"-w", c.skip));
     if (c.answer) {
       EXPECT_EQ(r.answer(GATE_TITLE, c.answer, c.answer == IDCANCEL ? "broken-game" : ""),

@@ -1,7 +1,6 @@
 // Temporary folders, tree removal and child processes on Windows (and under wine).
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "fs.h"
@@ -110,13 +109,17 @@ bool make_link(const std::string& folder, const std::string& name, const std::st
                       utf8_to_wide(folder.c_str()).c_str(), &si, &pi))
     return false;
   kernel_handle process(pi.hProcess), thread(pi.hThread);
-  WaitForSingleObject(pi.hProcess, 10000);
-  std::vector<std::string> names;
-  list_dir(folder.c_str(), [&](const char* n, int) {
-    names.emplace_back(n);
-    return 0;
-  });
-  return std::find(names.begin(), names.end(), name) != names.end();
+  // Wine hands back a Unix program's handle before the program has run: look for the link.
+  for (int i = 0; i < 200; ++i) {
+    bool made = false;
+    list_dir(folder.c_str(), [&](const char* n, int) {
+      made = made || name == n;
+      return 0;
+    });
+    if (made) return true;
+    Sleep(25);
+  }
+  return false;
 }
 
 process_output run_process(const std::string& exe, const std::vector<std::string>& args) {
