@@ -94,10 +94,10 @@ TEST(ReadAhead, StaysAWindowAheadOfTheCopy) {
       bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f.get()));
       EXPECT_EQ(bytes, pattern_bytes(8192, static_cast<uint32_t>(k))) << k;
     }
-    // The thread may have woken at any file from 128 on and then wait until the copy is half
-    // a window further (at most 256): past that, it reads to the end. Files it has not opened
-    // by then the copy opens itself.
-    for (size_t k = 201; k <= 260; ++k) unique_file f(ahead.at(k));
+    // The thread woke at some file from 128 on: seeing the copy at 143 or before, it went a
+    // window (256) past it and waits for the copy to be half a window further, at 271 at the
+    // most; past that it reads to the end. Files it has not opened by then the copy opens.
+    for (size_t k = 201; k <= 280; ++k) unique_file f(ahead.at(k));
     EXPECT_TRUE(becomes_cached(names[399]));
   }
   EXPECT_EQ(open_descriptors(), descriptors);
