@@ -132,7 +132,8 @@ bool finisher::volume_reaches(const job& j, uint64_t* volume) {
   return last_reaches_;
 }
 
-int finisher::wait(std::vector<std::string>* damaged, uint32_t* verified, std::string* message) {
+int finisher::complete(std::vector<std::string>* damaged, uint32_t* verified,
+                       std::string* message) {
   verifier_.drain();
   flusher_.drain();
   if (cancel_ && cancel_->load() != 0) return IMPORT_ERR_CANCELLED;

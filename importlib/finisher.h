@@ -48,7 +48,7 @@ class finisher {
   // paths of the files that differ (in the order added) in *damaged and the number checked in
   // *verified; IMPORT_ERR_OUTPUT_IO with "cannot read back <path> (disk error?)" or "cannot flush
   // <path> to the disk (disk error?)" in *message; or IMPORT_ERR_CANCELLED.
-  int wait(std::vector<std::string>* damaged, uint32_t* verified, std::string* message);
+  int complete(std::vector<std::string>* damaged, uint32_t* verified, std::string* message);
 
  private:
   struct job {

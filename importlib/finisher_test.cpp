@@ -53,7 +53,7 @@ TEST(Finisher, ChecksEveryFileThenFlushes) {
     std::vector<std::string> damaged;
     uint32_t verified = 0;
     std::string message;
-    EXPECT_EQ(f.wait(&damaged, &verified, &message), c.status) << c.what;
+    EXPECT_EQ(f.complete(&damaged, &verified, &message), c.status) << c.what;
     if (c.status == IMPORT_ERR_OUTPUT_IO) {
       std::string want = "cannot read back ";
       want += dir / names[5];

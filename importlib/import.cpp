@@ -328,7 +328,7 @@ int finish_import(writer& w) {
   w.finish.add_folders(w.touched_folders);
   std::vector<std::string> damaged;
   uint32_t verified = 0;
-  int status = w.finish.wait(&damaged, &verified, why);
+  int status = w.finish.complete(&damaged, &verified, why);
   if (status == IMPORT_ERR_CANCELLED) status = check_cancel(job, why);
   if (status != IMPORT_OK) return status;
   result->files_verified += verified;
