@@ -34,13 +34,17 @@ struct media_patch_scan {
   // Absolute file offsets of the last bytes of the first min(runs, MAX) runs, ascending.
   uint64_t offsets[MEDIA_PATCH_MAX_OFFSETS];
   uint32_t matched;  // bytes of a run matched at the end of the input so far, 0..7
+  bool digest;       // whether `restored` is kept
 };
 
-void media_patch_init(media_patch_scan* scan);
+// With `digest` false the scan only finds the runs, without hashing: a file that holds none,
+// as nearly every file does, is then hashed once, and the restored digest is worth a second
+// pass only once a run is found.
+void media_patch_init(media_patch_scan* scan, bool digest = true);
 // Feeds the next `len` bytes of the file. Runs that straddle calls are found.
 void media_patch_update(media_patch_scan* scan, const void* data, size_t len);
 // The SHA-256 of everything fed, with each patched run's last byte as MEDIA_PATCH_RETAIL_BYTE
-// (equal to the plain digest when runs is 0).
+// (equal to the plain digest when runs is 0). Only for a scan made with `digest`.
 void media_patch_final(media_patch_scan* scan, uint8_t digest[32]);
 // 1 if offsets holds every run found (writing MEDIA_PATCH_RETAIL_BYTE at each of them
 // gives back the content media_patch_final digested), 0 if there were too many.

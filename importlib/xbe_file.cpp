@@ -14,7 +14,11 @@
 
 namespace {
 
-constexpr size_t SCAN_CHUNK = 1024 * 1024;
+// Read 16 KiB at a time, as OpenSSL reads 8 KiB: a cached 1 GiB file judged with 1 MiB reads
+// spent 0.68 s in the kernel against OpenSSL's 0.20 s (the kernel's copy and the hash after it
+// then miss the processor's caches; AMD EPYC, Zen 3), 1.49 times its time in all; with 16 KiB
+// reads 0.17 s and 1.05 times.
+constexpr size_t SCAN_CHUNK = 16 * 1024;
 
 }  // namespace
 
@@ -66,32 +70,55 @@ std::string xbe_describe_file(const char* path) {
   return xbe_info_line_from(reader);
 }
 
+namespace {
+
+// Reads `size` bytes at `offset` a chunk at a time into `feed`. False when a read fails.
+template <typename Feed>
+bool read_through(byte_reader& bytes, uint64_t offset, uint64_t size, uint8_t* buffer, Feed feed) {
+  std::string message;
+  for (uint64_t done = 0; done < size;) {
+    const size_t n = static_cast<size_t>(size - done < SCAN_CHUNK ? size - done : SCAN_CHUNK);
+    if (bytes.read(offset + done, buffer, n, &message) != IMPORT_OK) return false;
+    feed(buffer, n);
+    done += n;
+  }
+  return true;
+}
+
+bool is_supported_digest(const uint8_t digest[32]) {
+  char hex[65];
+  digest_to_hex(digest, hex);
+  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0;
+}
+
+}  // namespace
+
 int judge_xbe_range(byte_reader& bytes, uint64_t offset, uint64_t size) {
-  // One read feeds both digests: the file as it is, and as it was before an XISO tool patched
-  // it. Reading it twice cost 2.6 times `openssl dgst` on a 1 GiB file.
+  // The first read feeds the digest and looks for the media patch's runs; only a file that
+  // holds some is read again for the digest it had before the patch. Both digests from every
+  // read took 2.6 times `openssl dgst` on a 1 GiB file that holds no run.
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[SCAN_CHUNK]);
   if (!buffer || offset > bytes.size() || size > bytes.size() - offset) return XBE_OTHER;
   sha256_ctx plain;
   sha256_init(&plain);
+  media_patch_scan runs;
+  media_patch_init(&runs, false);
+  if (!read_through(bytes, offset, size, buffer.get(), [&](const uint8_t* data, size_t n) {
+        sha256_update(&plain, data, n);
+        media_patch_update(&runs, data, n);
+      }))
+    return XBE_OTHER;
+  uint8_t digest[32];
+  sha256_final(&plain, digest);
+  if (is_supported_digest(digest)) return XBE_SUPPORTED;
+  if (runs.runs == 0 || !media_patch_restorable(&runs)) return XBE_OTHER;
   media_patch_scan scan;
   media_patch_init(&scan);
-  std::string message;
-  for (uint64_t done = 0; done < size;) {
-    const size_t n = static_cast<size_t>(size - done < SCAN_CHUNK ? size - done : SCAN_CHUNK);
-    if (bytes.read(offset + done, buffer.get(), n, &message) != IMPORT_OK) return XBE_OTHER;
-    sha256_update(&plain, buffer.get(), n);
-    media_patch_update(&scan, buffer.get(), n);
-    done += n;
-  }
-  uint8_t digest[32];
-  char hex[65];
-  sha256_final(&plain, digest);
-  digest_to_hex(digest, hex);
-  if (std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0) return XBE_SUPPORTED;
-  if (scan.runs == 0 || !media_patch_restorable(&scan)) return XBE_OTHER;
+  if (!read_through(bytes, offset, size, buffer.get(),
+                    [&](const uint8_t* data, size_t n) { media_patch_update(&scan, data, n); }))
+    return XBE_OTHER;
   media_patch_final(&scan, digest);
-  digest_to_hex(digest, hex);
-  return std::strcmp(hex, SUPPORTED_XBE_SHA256) == 0 ? XBE_MEDIA_PATCHED : XBE_OTHER;
+  return is_supported_digest(digest) ? XBE_MEDIA_PATCHED : XBE_OTHER;
 }
 
 int judge_xbe(const char* path) {
