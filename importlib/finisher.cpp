@@ -134,6 +134,11 @@ bool finisher::volume_reaches(const job& j, uint64_t* volume) {
 
 int finisher::complete(std::vector<std::string>* damaged, uint32_t* verified,
                        std::string* message) {
+  // Once the player has cancelled, what is still queued would only be skipped: dropped now.
+  if (cancel_ && cancel_->load() != 0) {
+    verifier_.clear();
+    flusher_.clear();
+  }
   verifier_.drain();
   flusher_.drain();
   if (cancel_ && cancel_->load() != 0) return IMPORT_ERR_CANCELLED;
